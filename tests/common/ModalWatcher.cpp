@@ -1,0 +1,56 @@
+#include "common/ModalWatcher.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QWidget>
+
+ModalWatcher::ModalWatcher(std::function<bool(QWidget*)> action) : onModal(std::move(action)) {
+    connect(&timer, &QTimer::timeout, this, &ModalWatcher::poll);
+    timer.start(10);
+}
+
+ModalWatcher::~ModalWatcher() = default;
+
+std::vector<QString> ModalWatcher::messages() const {
+    std::vector<QString> out;
+    for (const auto& s : windows)
+        out.push_back(s.text);
+    return out;
+}
+
+void ModalWatcher::poll() {
+    QWidget* w = QApplication::activeModalWidget();
+    if (!w || w == last)
+        return;
+    last = w;
+    Seen s;
+    s.title = w->windowTitle();
+    s.owner = w->parentWidget();
+    if (auto* box = qobject_cast<QMessageBox*>(w)) {
+        s.className = QStringLiteral("QMessageBox");
+        s.text = box->text();
+        s.icon = box->icon();
+    } else {
+        s.className = w->objectName();
+    }
+    windows.push_back(s);
+    const bool handled = onModal && onModal(w);
+    if (!handled) {
+        if (auto* box = qobject_cast<QMessageBox*>(w)) {
+            QAbstractButton* b = box->defaultButton();
+            if (!b && !box->buttons().isEmpty())
+                b = box->buttons().first();
+            if (b)
+                b->click();
+            else
+                box->close();
+        }
+    }
+    // A window closed before the next poll may be replaced by another at the same address.
+    QTimer::singleShot(0, this, [this] {
+        if (QApplication::activeModalWidget() != last)
+            last = nullptr;
+    });
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <vector>
+
+class QWidget;
+
+// Watches for modal windows (message boxes, dialogs) while a test runs code that
+// opens them, records what they showed and lets the test act on each one.
+// By default a message box is answered with its default button and any other
+// modal window is left to the action given.
+class ModalWatcher : public QObject {
+    Q_OBJECT
+public:
+    struct Seen {
+        QString className; // object name of the window, or its class for message boxes
+        QString title;
+        QString text;
+        int icon = 0; // QMessageBox::Icon for message boxes
+        QWidget* owner = nullptr;
+    };
+
+    // action: called once for every new modal window; when it returns false the
+    // watcher closes message boxes itself (pressing their default button).
+    explicit ModalWatcher(std::function<bool(QWidget*)> action = {});
+    ~ModalWatcher() override;
+
+    const std::vector<Seen>& seen() const { return windows; }
+    std::vector<QString> messages() const;
+
+private:
+    void poll();
+    QTimer timer;
+    std::function<bool(QWidget*)> onModal;
+    std::vector<Seen> windows;
+    QWidget* last = nullptr;
+};
