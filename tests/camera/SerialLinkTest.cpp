@@ -223,8 +223,9 @@ TEST_F(SerialLinkTest, ReceiveOutcomes) {
         ManualClock clk{5000};
         SerialLink::setPort(&p);
         SerialLink::setClock(&clk);
-        if (c.open)
+        if (c.open) {
             ASSERT_EQ(link().portOpen(), 0);
+        }
         p.incoming = c.incoming;
         p.clock = &clk;
         p.secondsPerRead = c.secondsPerRead;
