@@ -52,13 +52,10 @@ TEST(AddShifted, SumReachingTheLimitLeavesThePixel) {
     };
     const Case cases[] = {
         {20000, 12767, 20000}, // 32767: kept, not clamped
-        {20000, 12766, 32766},
-        {32767, 0, 32767},
+        {20000, 12766, 32766}, {32767, 0, 32767},
         {40000, 1, 40000}, // a pixel already past the limit never changes
-        {40000, 0, 40000},
-        {65535, 65535, 65535}, // would wrap in 16 bits
-        {30000, 5000, 30000},
-        {0, 0, 0},
+        {40000, 0, 40000},     {65535, 65535, 65535}, // would wrap in 16 bits
+        {30000, 5000, 30000},  {0, 0, 0},
     };
     ImageBuffer acc, src;
     const int n = int(std::size(cases));
