@@ -58,7 +58,8 @@ MountMove computeCorrection(const GuideParams& p, float ex, float ey) {
     return issueMove(p, m1, m2);
 }
 
-GuideTick guideTick(const ImageBuffer& image, const GuideParams& p, const GuideState& state) {
+GuideTick evaluateGuideTick(const ImageBuffer& image, const GuideParams& p,
+                            const GuideState& state) {
     GuideTick tick;
     float x = 0.0f;
     float y = 0.0f;

@@ -30,8 +30,8 @@ inline constexpr const char* kSuiviPrmKeys[12] = {"gain1", "gain2",   "Inv1",   
                                                   "Inv12", "biais1",  "biais2", "cadence",
                                                   "rot",   "capture", "mvtmax", "gt"};
 
-// Degrees to radians the way the mount's rotation has always been converted:
-// 1 / 57.3, slightly more than pi / 180, kept so stored angles mean the same.
+// Degrees to radians for the rotation setting: 1 / 57.3, a little more than
+// pi / 180, on purpose: a rotation the user has tuned is tuned against it.
 inline constexpr double kRadiansPerDegree = 0.017452006980802792;
 
 // The controller's working copy of the parameters.
@@ -98,7 +98,8 @@ struct GuideTick {
 // Measures the star in the current zone; corrects when it moved no more than
 // the maximum move on both axes, otherwise (a jump, or no centroid) sends
 // nothing and puts the zone back around the reference.
-GuideTick guideTick(const ImageBuffer& image, const GuideParams& p, const GuideState& state);
+GuideTick evaluateGuideTick(const ImageBuffer& image, const GuideParams& p,
+                            const GuideState& state);
 
 // The guiding panel's hand moves. The panel reads these six values from the
 // store at every click ("gt" defaulting to 100 there).

@@ -164,7 +164,7 @@ TEST(GuideTick, AcceptsCorrectsAndRecentres) {
     // Two equal pixels: centroid (100.5, 50.0).
     px(t.image, 100, 50) = 1000;
     px(t.image, 101, 50) = 1000;
-    const GuideTick tick = guideTick(t.image, params(gains100()), stateAt(100.0f, 50.25f));
+    const GuideTick tick = evaluateGuideTick(t.image, params(gains100()), stateAt(100.0f, 50.25f));
     EXPECT_TRUE(tick.moveSent);
     EXPECT_EQ(tick.move, (MountMove{-50, -25}));
     EXPECT_EQ(tick.ex, 0.5f);
@@ -191,7 +191,7 @@ TEST(GuideTick, MaximumMoveBoundsBothAxes) {
         px(t.image, c.starX, c.starY) = 2000;
         GuideState s = stateAt(c.refX, c.refY);
         s.zone = zoneAround(c.starX, c.starY, 5); // the star was followed there
-        const GuideTick tick = guideTick(t.image, params(gains100()), s);
+        const GuideTick tick = evaluateGuideTick(t.image, params(gains100()), s);
         EXPECT_EQ(tick.moveSent, c.accepted) << c.what;
         EXPECT_EQ(tick.level, 2000) << c.what; // measured level shown either way
         if (c.accepted) {
@@ -211,7 +211,7 @@ TEST(GuideTick, VanishedStarIsDroppedWithLevelZero) {
     px(t.image, 101, 51) = 899; // below the threshold of 900
     GuideState s = stateAt(100.4f, 50.6f);
     s.zone = GuideZone{96, 106, 46, 56};
-    const GuideTick tick = guideTick(t.image, params(gains100()), s);
+    const GuideTick tick = evaluateGuideTick(t.image, params(gains100()), s);
     EXPECT_FALSE(tick.moveSent);
     EXPECT_EQ(tick.ex, 0.0f);
     EXPECT_EQ(tick.ey, 0.0f);
@@ -225,7 +225,8 @@ TEST(GuideTick, CaptureTenAndElevenBothGiveElevenPixelZones) {
         px(t.image, 60, 40) = 5000;
         SuiviPrm prm;
         prm.capture = capture;
-        const GuideTick tick = guideTick(t.image, params(prm), stateAt(60.0f, 40.0f, capture));
+        const GuideTick tick =
+            evaluateGuideTick(t.image, params(prm), stateAt(60.0f, 40.0f, capture));
         EXPECT_EQ(tick.zone, (GuideZone{55, 65, 35, 45})) << capture;
     }
 }
@@ -238,7 +239,7 @@ TEST(GuideTick, DarkStartKeepsTheZone) {
     s.refY = nan;
     s.zone = GuideZone{40, 50, 30, 40};
     px(t.image, 45, 35) = 100; // a star appears later: still no reference to correct to
-    const GuideTick tick = guideTick(t.image, params(gains100()), s);
+    const GuideTick tick = evaluateGuideTick(t.image, params(gains100()), s);
     EXPECT_FALSE(tick.moveSent);
     EXPECT_EQ(tick.zone, s.zone);
     EXPECT_EQ(tick.ex, 0.0f);
