@@ -62,76 +62,112 @@ void LevelMapper::mapGrey(const unsigned short* pixels, int width, int height, i
 
 namespace {
 
-// One row of the colour conversion. Checked rows may address neighbours
-// outside the buffer; those read the centre pixel instead.
-template <bool Checked, bool OddRow> struct MosaicRow {
-    const unsigned short* pixels;
-    std::ptrdiff_t count; // pixels in the buffer
-    std::ptrdiff_t width;
-    const std::uint8_t* table;
-
-    unsigned at(std::ptrdiff_t i, unsigned centre) const {
-        if constexpr (Checked) {
-            if (i < 0 || i >= count)
-                return centre;
-        }
-        return pixels[i];
-    }
-
-    template <bool OddColumn> void convert(std::ptrdiff_t i, std::uint8_t* out) const {
-        const unsigned p = pixels[i];
-        const unsigned up = at(i - width, p);
-        const unsigned down = at(i + width, p);
-        const unsigned left = at(i - 1, p);
-        const unsigned right = at(i + 1, p);
-        unsigned x1, x2, x3;
-        if constexpr (OddRow == OddColumn) {
-            // Both odd: vertical pair, centre, horizontal pair.
-            // Both even: horizontal pair, centre, vertical pair.
-            const unsigned vert2 = (up + down) / 2;
-            const unsigned horiz2 = (left + right) / 2;
-            x1 = OddRow ? vert2 : horiz2;
-            x2 = p;
-            x3 = OddRow ? horiz2 : vert2;
-        } else {
-            const unsigned cross4 = (up + down + left + right) / 4;
-            const unsigned diag4 = (at(i - width - 1, p) + at(i - width + 1, p) +
-                                    at(i + width - 1, p) + at(i + width + 1, p)) /
-                                   4;
-            x1 = OddRow ? diag4 : p;
-            x2 = cross4;
-            x3 = OddRow ? p : diag4;
-        }
-        out[0] = table[(x1 + x3) & 0xFFFFu]; // blue
-        out[1] = table[(x1 + x2) & 0xFFFFu]; // green
-        out[2] = table[(x2 + x3) & 0xFFFFu]; // red
-    }
-
-    // Converts the odd columns below w and the even columns up to
-    // 2 * floor((w - 1) / 2) - 2; the last even column is left as it was.
-    void run(std::ptrdiff_t rowStart, std::uint8_t* out) const {
-        const std::ptrdiff_t lastEven = 2 * ((width - 1) / 2) - 2;
-        const std::ptrdiff_t lastOdd = 2 * (width / 2) - 1;
-        std::ptrdiff_t c = 0;
-        for (; c <= lastEven; c += 2) {
-            convert<false>(rowStart + c, out + 3 * c);
-            convert<true>(rowStart + c + 1, out + 3 * c + 3);
-        }
-        for (c += 1; c <= lastOdd; c += 2)
-            convert<true>(rowStart + c, out + 3 * c);
-    }
+// A pixel and its eight neighbours in the buffer's linear order.
+struct Around {
+    unsigned p, up, down, left, right, upLeft, upRight, downLeft, downRight;
 };
+
+// The colour-mosaic class of a pixel is its row and column parity; each class
+// takes its three intermediate values from the centre and neighbour averages.
+template <bool OddRow, bool OddColumn>
+inline void mosaicPixel(const Around& n, const std::uint8_t* table, std::uint8_t* out) {
+    unsigned x1, x2, x3;
+    if constexpr (OddRow == OddColumn) {
+        // Both odd: vertical pair, centre, horizontal pair.
+        // Both even: horizontal pair, centre, vertical pair.
+        const unsigned vert2 = (n.up + n.down) / 2;
+        const unsigned horiz2 = (n.left + n.right) / 2;
+        x1 = OddRow ? vert2 : horiz2;
+        x2 = n.p;
+        x3 = OddRow ? horiz2 : vert2;
+    } else {
+        const unsigned cross4 = (n.up + n.down + n.left + n.right) / 4;
+        const unsigned diag4 = (n.upLeft + n.upRight + n.downLeft + n.downRight) / 4;
+        x1 = OddRow ? diag4 : n.p;
+        x2 = cross4;
+        x3 = OddRow ? n.p : diag4;
+    }
+    out[0] = table[(x1 + x3) & 0xFFFFu]; // blue
+    out[1] = table[(x1 + x2) & 0xFFFFu]; // green
+    out[2] = table[(x2 + x3) & 0xFFFFu]; // red
+}
+
+// Converted columns: the odd ones below w, and the even ones up to
+// 2 * floor((w - 1) / 2) - 2 (the last even column is left as it was).
+std::ptrdiff_t lastEvenColumn(std::ptrdiff_t width) {
+    return 2 * ((width - 1) / 2) - 2;
+}
+std::ptrdiff_t lastOddColumn(std::ptrdiff_t width) {
+    return 2 * (width / 2) - 1;
+}
+
+// Rows near the ends of the buffer, one pixel at a time; a neighbour outside
+// the buffer reads the centre pixel.
+template <bool OddRow>
+void convertEdgeRow(const unsigned short* pixels, std::ptrdiff_t count, std::ptrdiff_t width,
+                    std::ptrdiff_t rowStart, const std::uint8_t* table, std::uint8_t* out) {
+    auto convert = [&]<bool OddColumn>(std::ptrdiff_t c) {
+        const std::ptrdiff_t i = rowStart + c;
+        const unsigned p = pixels[i];
+        auto at = [&](std::ptrdiff_t k) { return k < 0 || k >= count ? p : unsigned(pixels[k]); };
+        const Around n{p,
+                       at(i - width),
+                       at(i + width),
+                       at(i - 1),
+                       at(i + 1),
+                       at(i - width - 1),
+                       at(i - width + 1),
+                       at(i + width - 1),
+                       at(i + width + 1)};
+        mosaicPixel<OddRow, OddColumn>(n, table, out + 3 * c);
+    };
+    std::ptrdiff_t c = 0;
+    for (; c <= lastEvenColumn(width); c += 2) {
+        convert.template operator()<false>(c);
+        convert.template operator()<true>(c + 1);
+    }
+    for (c += 1; c <= lastOddColumn(width); c += 2)
+        convert.template operator()<true>(c);
+}
+
+// Rows whose every neighbour lies inside the buffer, two columns at a time.
+// The 3 x 4 block around a column pair slides right by two, so each pixel is
+// read once per row it neighbours, and all reads of a pair happen before its
+// bytes are written (byte stores could otherwise alias the pixels).
+template <bool OddRow>
+void convertInnerRow(const unsigned short* mid, std::ptrdiff_t width, const std::uint8_t* table,
+                     std::uint8_t* out) {
+    const unsigned short* above = mid - width;
+    const unsigned short* below = mid + width;
+    // Columns c - 1 and c of the three rows; column -1 is the previous row's last.
+    unsigned a0 = above[-1], a1 = above[0];
+    unsigned m0 = mid[-1], m1 = mid[0];
+    unsigned b0 = below[-1], b1 = below[0];
+    std::ptrdiff_t c = 0;
+    for (; c <= lastEvenColumn(width); c += 2) {
+        const unsigned a2 = above[c + 1], a3 = above[c + 2];
+        const unsigned m2 = mid[c + 1], m3 = mid[c + 2];
+        const unsigned b2 = below[c + 1], b3 = below[c + 2];
+        mosaicPixel<OddRow, false>({m1, a1, b1, m0, m2, a0, a2, b0, b2}, table, out + 3 * c);
+        mosaicPixel<OddRow, true>({m2, a2, b2, m1, m3, a1, a3, b1, b3}, table, out + 3 * c + 3);
+        a0 = a2, a1 = a3, m0 = m2, m1 = m3, b0 = b2, b1 = b3;
+    }
+    for (c += 1; c <= lastOddColumn(width); c += 2) {
+        const Around n{mid[c],       above[c],     below[c],     mid[c - 1],  mid[c + 1],
+                       above[c - 1], above[c + 1], below[c - 1], below[c + 1]};
+        mosaicPixel<OddRow, true>(n, table, out + 3 * c);
+    }
+}
 
 template <bool OddRow>
 void convertRow(const unsigned short* pixels, int width, int height, int r,
                 const std::uint8_t* table, std::uint8_t* out) {
-    const std::ptrdiff_t count = std::ptrdiff_t(width) * height;
     const std::ptrdiff_t rowStart = std::ptrdiff_t(r) * width;
     // Rows 2..h-3 have every neighbour inside the buffer.
     if (r >= 2 && r <= height - 3)
-        MosaicRow<false, OddRow>{pixels, count, width, table}.run(rowStart, out);
+        convertInnerRow<OddRow>(pixels + rowStart, width, table, out);
     else
-        MosaicRow<true, OddRow>{pixels, count, width, table}.run(rowStart, out);
+        convertEdgeRow<OddRow>(pixels, std::ptrdiff_t(width) * height, width, rowStart, table, out);
 }
 
 } // namespace

@@ -70,17 +70,6 @@ TEST(LevelMapper, TableEqualsBothRulesForEveryValue) {
     }
 }
 
-TEST(LevelMapper, WindowChangesRebuildTheTable) {
-    LevelMapper mapper;
-    mapper.setWindow(0, 0);
-    EXPECT_EQ(mapper.level(1), 255);
-    mapper.setWindow(23162, 42374);
-    EXPECT_EQ(mapper.level(1), 0);
-    EXPECT_EQ(mapper.level(32768), 127);
-    mapper.setWindow(0, 0);
-    EXPECT_EQ(mapper.level(1), 255);
-}
-
 TEST(LevelMapper, GreyEdgeCasesOfTheSliders) {
     const struct {
         int brightness, contrast;
