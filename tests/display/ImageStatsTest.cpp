@@ -109,12 +109,14 @@ TEST(ImageStats, EmptyMeasuredAreaGivesMeanZero) {
 }
 
 TEST(ImageStats, FullFrameMatchesTheLiteralScan) {
-    // Odd widths exercise the tail after groups of four; the all-65535 frame
-    // checks that the sum of a full sensor does not overflow.
+    // Widths whose measured rows leave a tail after groups of eight; saturated
+    // frames check that neither a full sensor's sum nor a 65568-pixel row's
+    // sum overflows.
     const struct {
         int w, h;
         bool saturated;
-    } cases[] = {{1280, 1024, false}, {1280, 1024, true}, {37, 41, false}, {35, 90, false}};
+    } cases[] = {{1280, 1024, false}, {1280, 1024, true}, {77, 41, false},
+                 {37, 41, false},     {35, 90, false},    {65600, 33, true}};
     std::mt19937 rng(11);
     for (const auto& c : cases) {
         ImageBuffer image;
