@@ -13,6 +13,13 @@ namespace {
 
 constexpr int kIdleWaitMs = 1000;
 constexpr auto kLineRetry = std::chrono::milliseconds(50); // after the line reports trouble
+// Before pulling the line, the bytes already sent get this long to be read:
+// what a real cable had delivered before it came out is in the driver's hands.
+constexpr auto kUnplugDrain = std::chrono::milliseconds(1000);
+constexpr auto kDrainPoll = std::chrono::milliseconds(10);
+// Bytes written to the master reach the slave's queue a little later: a queue
+// seen empty only counts as read once this has passed or bytes were seen in it.
+constexpr auto kDrainSettle = std::chrono::milliseconds(100);
 constexpr auto kReopenRetry = std::chrono::seconds(1);
 constexpr std::size_t kReadChunk = 4096;
 
@@ -96,6 +103,8 @@ int CameraServer::run(const volatile std::sig_atomic_t& stop) {
             finishExposure();
         if (phase == Phase::Sending)
             sendDue();
+        if (phase == Phase::Unplugging && drained())
+            unplug();
         if (phase == Phase::Idle && pendingImages > 0)
             startImage();
     }
@@ -121,6 +130,8 @@ int CameraServer::waitMs(Clock::time_point now) const {
         if (done > lineStart)
             return 0; // the rest of a line already started goes out at once
         due = after(sendStart, static_cast<double>(lineStart) / opt.rate);
+    } else if (phase == Phase::Unplugging) {
+        return static_cast<int>(kDrainPoll.count());
     } else {
         return kIdleWaitMs;
     }
@@ -234,7 +245,9 @@ void CameraServer::sendDue() {
         if (unplugPending) {
             const std::size_t cut = imageBegin + std::min(opt.faultBytes, image.size());
             if (sent >= cut) {
-                unplug();
+                phase = Phase::Unplugging;
+                unplugBy = Clock::now() + kUnplugDrain;
+                sawUnread = false;
                 return;
             }
             end = std::min(end, cut);
@@ -250,6 +263,17 @@ void CameraServer::endTransfer() {
     logLine("image %llu: sent %zu bytes (%zu image bytes)",
             static_cast<unsigned long long>(imageNumber), sent, image.size());
     phase = Phase::Idle;
+}
+
+bool CameraServer::drained() {
+    const auto now = Clock::now();
+    if (now >= unplugBy)
+        return true;
+    if (line.unreadBySlave() > 0) {
+        sawUnread = true;
+        return false;
+    }
+    return sawUnread || now >= unplugBy - kUnplugDrain + kDrainSettle;
 }
 
 void CameraServer::unplug() {

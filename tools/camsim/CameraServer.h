@@ -28,7 +28,7 @@ public:
     int run(const volatile std::sig_atomic_t& stop);
 
 private:
-    enum class Phase { Idle, Exposing, Sending };
+    enum class Phase { Idle, Exposing, Sending, Unplugging };
 
     void frame(const Frame& f) override;
     void skipped(const std::uint8_t* bytes, std::size_t n) override;
@@ -38,6 +38,7 @@ private:
     void finishExposure();
     void sendDue();
     void endTransfer();
+    bool drained();
     void unplug();
     bool announce();
     double simSeconds(Clock::time_point t) const;
@@ -61,6 +62,8 @@ private:
     Clock::time_point exposureEnd;
     Clock::time_point sendStart;
     Clock::time_point lineQuietUntil;
+    Clock::time_point unplugBy;
+    bool sawUnread = false;
     std::vector<std::uint8_t> image;    // samples of the image being sent
     std::vector<std::uint8_t> outgoing; // garbage, image, surplus
     std::size_t imageBegin = 0;         // where the image starts in outgoing

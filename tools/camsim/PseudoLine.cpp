@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -89,6 +90,13 @@ void PseudoLine::close() {
     if (master >= 0)
         ::close(master);
     keepSlave = master = -1;
+}
+
+int PseudoLine::unreadBySlave() const {
+    int n = 0;
+    if (keepSlave < 0 || ::ioctl(keepSlave, FIONREAD, &n) != 0)
+        return 0;
+    return n;
 }
 
 void PseudoLine::removeLinks() {

@@ -23,6 +23,8 @@ public:
     void removeLinks();
 
     int fd() const { return master; }
+    // Bytes sent to the slave side that nobody has read yet; 0 when unknown.
+    int unreadBySlave() const;
     const std::string& slavePath() const { return slave; }
     std::string linkPath(int port) const;
     const std::vector<int>& ports() const { return portList; }

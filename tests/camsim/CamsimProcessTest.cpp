@@ -1,0 +1,247 @@
+// The simulator as a process, talked to through its COM link like a driver would.
+#include "SerialPort.h"
+
+#include "DriverUpload.h"
+#include "common/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using Ms = std::chrono::milliseconds;
+
+class Camsim {
+public:
+    explicit Camsim(std::vector<std::string> args) {
+        int fds[2];
+        if (::pipe(fds) != 0)
+            throw std::runtime_error("pipe");
+        pid = ::fork();
+        if (pid == 0) {
+            ::dup2(fds[1], 1);
+            ::close(fds[0]);
+            ::close(fds[1]);
+            std::vector<char*> argv;
+            static std::string path = CAMSIM_PATH;
+            argv.push_back(path.data());
+            for (auto& a : args)
+                argv.push_back(a.data());
+            argv.push_back(nullptr);
+            ::execv(path.c_str(), argv.data());
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        out = fds[0];
+    }
+    ~Camsim() {
+        if (pid > 0)
+            stop();
+        ::close(out);
+    }
+
+    // One line of standard output, without its newline; empty after timeoutMs.
+    std::string readLine(int timeoutMs = 3000) {
+        std::string line;
+        const auto end = std::chrono::steady_clock::now() + Ms(timeoutMs);
+        while (std::chrono::steady_clock::now() < end) {
+            pollfd p{out, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0)
+                continue;
+            char c;
+            if (::read(out, &c, 1) != 1)
+                break;
+            if (c == '\n')
+                return line;
+            line += c;
+        }
+        return {};
+    }
+
+    // SIGTERM and the exit status.
+    int stop() {
+        ::kill(pid, SIGTERM);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    int waitExit() {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    pid_t pid = -1;
+    int out = -1;
+};
+
+std::string readLinkTarget(const std::string& link) {
+    char buf[256];
+    const ssize_t n = ::readlink(link.c_str(), buf, sizeof buf - 1);
+    return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+}
+
+struct Received {
+    std::vector<std::uint8_t> bytes;
+    bool hangup = false;
+};
+
+// Everything that arrives until quietMs pass without a byte (or the line hangs up).
+Received collect(PosixSerialPort& port, int quietMs, int firstMs = 3000) {
+    Received r;
+    std::uint8_t buf[4096];
+    for (;;) {
+        const auto w = port.waitReadable(r.bytes.empty() ? firstMs : quietMs);
+        if (w == SerialPort::Wait::Hangup || w == SerialPort::Wait::Error) {
+            r.hangup = true;
+            return r;
+        }
+        if (w != SerialPort::Wait::Ready)
+            return r;
+        const long n = port.read(buf, sizeof buf);
+        if (n < 0) {
+            r.hangup = true;
+            return r;
+        }
+        if (n == 0) {
+            // Readable but nothing there: the other end is gone.
+            r.hangup = true;
+            return r;
+        }
+        r.bytes.insert(r.bytes.end(), buf, buf + n);
+    }
+}
+
+bool openPort(PosixSerialPort& port, int n) {
+    return port.open(serialPortPath(n)) && port.apply(LineSettings{});
+}
+
+void send(PosixSerialPort& port, const std::vector<std::uint8_t>& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const long w = port.write(bytes.data() + done, bytes.size() - done);
+        ASSERT_GE(w, 0);
+        if (w == 0)
+            port.waitWritable(100);
+        done += static_cast<std::size_t>(w);
+    }
+}
+
+Upload smallWindow(int w, int h, int b) {
+    Upload u;
+    u.w = w, u.h = h, u.b = b, u.x0 = 10, u.y0 = 20;
+    return u;
+}
+
+} // namespace
+
+TEST(CamsimProcess, ServesImagesSurvivesReopeningAndCleansUp) {
+    TempDir dir;
+    const std::string log = dir.file("frames.log");
+    Camsim sim({"--port", "4", "--time-scale", "0.001", "--log", log});
+    const std::string first = sim.readLine();
+    const std::string link = serialPortsFolder() + "/COM4";
+    const std::string target = readLinkTarget(link);
+    ASSERT_FALSE(target.empty());
+    EXPECT_EQ(first, "camsim: COM4 -> " + target);
+
+    const std::size_t expected = 64 * 48 * 2;
+    {
+        PosixSerialPort port;
+        ASSERT_TRUE(openPort(port, 4));
+        send(port, Batch().start().settings(smallWindow(64, 48, 2), 90).imageRequest().bytes);
+        const Received r = collect(port, 200);
+        EXPECT_EQ(r.bytes.size(), expected);
+        EXPECT_FALSE(r.hangup);
+    }
+    {
+        // The driver closed the port and opens it again: the camera still answers.
+        PosixSerialPort port;
+        ASSERT_TRUE(openPort(port, 4));
+        send(port, Batch().imageRequest().bytes);
+        EXPECT_EQ(collect(port, 200).bytes.size(), expected);
+    }
+    EXPECT_EQ(sim.stop(), 0);
+    struct stat st {};
+    EXPECT_NE(::lstat(link.c_str(), &st), 0) << "link left behind";
+
+    std::ifstream in(log);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_NE(text.str().find("31 00 80 00 30  geometry"), std::string::npos);
+    EXPECT_NE(text.str().find("image start"), std::string::npos);
+    EXPECT_NE(text.str().find("sent 6144 bytes"), std::string::npos);
+}
+
+TEST(CamsimProcess, InjectedFaults) {
+    const std::size_t image = 32 * 16;
+    struct Case {
+        std::string fault;
+        std::size_t bytes; // what the driver receives
+        bool hangup;
+    };
+    const Case cases[] = {
+        {"surplus=100", image + 100, false},
+        {"garbage=50", 50 + image, false},
+        {"stall", 0, false},
+        {"unplug-after=100", 100, true},
+    };
+    for (const auto& c : cases) {
+        Camsim sim({"--time-scale", "0.001", "--fault", c.fault});
+        ASSERT_FALSE(sim.readLine().empty()) << c.fault;
+        const std::string before = readLinkTarget(serialPortsFolder() + "/COM2");
+        PosixSerialPort port;
+        ASSERT_TRUE(openPort(port, 2)) << c.fault;
+        send(port, Batch().start().settings(smallWindow(32, 16, 1), 90).imageRequest().bytes);
+        const Received r = collect(port, 200, 500);
+        EXPECT_EQ(r.bytes.size(), c.bytes) << c.fault;
+        EXPECT_EQ(r.hangup, c.hangup) << c.fault;
+        if (c.hangup) {
+            // Plugged back in: a new terminal under the same name, serving again.
+            const std::string again = sim.readLine();
+            const std::string after = readLinkTarget(serialPortsFolder() + "/COM2");
+            EXPECT_EQ(again, "camsim: COM2 -> " + after);
+            EXPECT_NE(after, before);
+            port.close();
+            ASSERT_TRUE(openPort(port, 2));
+            send(port, Batch().start().settings(smallWindow(32, 16, 1), 90).imageRequest().bytes);
+            EXPECT_EQ(collect(port, 200).bytes.size(), image);
+        }
+        EXPECT_EQ(sim.stop(), 0) << c.fault;
+    }
+}
+
+TEST(CamsimProcess, PacesTheTransfer) {
+    // 4000 bytes at 20000 bytes per second take at least 0.15 s after the first line.
+    Camsim sim({"--time-scale", "1", "--rate", "20000"});
+    ASSERT_FALSE(sim.readLine().empty());
+    PosixSerialPort port;
+    ASSERT_TRUE(openPort(port, 2));
+    Upload u = smallWindow(100, 40, 1);
+    u.exposure = 0;
+    const auto t0 = std::chrono::steady_clock::now();
+    send(port, Batch().settings(u, 90).imageRequest().bytes);
+    EXPECT_EQ(collect(port, 300).bytes.size(), 4000u);
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, Ms(150));
+}
+
+TEST(CamsimProcess, HelpAndBadOptions) {
+    Camsim help({"--help"});
+    EXPECT_EQ(help.readLine(), "usage: camsim [options]");
+    EXPECT_EQ(help.waitExit(), 0);
+    Camsim bad({"--scene", "nebula"});
+    EXPECT_EQ(bad.waitExit(), 2);
+}
