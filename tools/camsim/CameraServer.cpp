@@ -22,13 +22,14 @@ constexpr auto kDrainPoll = std::chrono::milliseconds(10);
 constexpr auto kDrainSettle = std::chrono::milliseconds(100);
 constexpr auto kReopenRetry = std::chrono::seconds(1);
 constexpr std::size_t kReadChunk = 4096;
+constexpr std::uint64_t kGarbageStream = 100;
 
 } // namespace
 
 CameraServer::CameraServer(const Options& options, PseudoLine& l, std::FILE* logFile)
     : opt(options), line(l), log(logFile), mount(options.mount), sky(options.sky),
       started(Clock::now()), lineQuietUntil(started),
-      unplugPending(options.fault == FaultKind::UnplugAfter), noiseState(options.sky.seed) {}
+      unplugPending(options.fault == FaultKind::UnplugAfter) {}
 
 void CameraServer::logLine(const char* fmt, ...) {
     if (!log)
@@ -52,11 +53,10 @@ CameraServer::Clock::time_point CameraServer::after(Clock::time_point t, double 
                    std::chrono::duration<double>(s * opt.timeScale));
 }
 
-bool CameraServer::announce() {
+void CameraServer::announce() {
     for (int port : line.ports())
         std::printf("camsim: COM%d -> %s\n", port, line.slavePath().c_str());
     std::fflush(stdout);
-    return true;
 }
 
 int CameraServer::run(const volatile std::sig_atomic_t& stop) {
@@ -70,7 +70,7 @@ int CameraServer::run(const volatile std::sig_atomic_t& stop) {
     sigset_t unblocked;
     sigemptyset(&unblocked);
     while (!stop) {
-        auto now = Clock::now();
+        const auto now = Clock::now();
         if (line.fd() < 0 && now >= lineQuietUntil) {
             // A terminal that could not be reopened after an unplug: try again.
             if (line.open(error))
@@ -212,7 +212,7 @@ void CameraServer::finishExposure() {
     sky.render(current, state.readout(), o, imageNumber, image);
     outgoing.clear();
     if (opt.fault == FaultKind::Garbage) {
-        Random noise(++noiseState, 7);
+        Random noise(opt.sky.seed, kGarbageStream + imageNumber);
         for (std::size_t i = 0; i < opt.faultBytes; ++i)
             outgoing.push_back(static_cast<std::uint8_t>(noise.next()));
     }

@@ -40,7 +40,7 @@ private:
     void endTransfer();
     bool drained();
     void unplug();
-    bool announce();
+    void announce();
     double simSeconds(Clock::time_point t) const;
     Clock::time_point after(Clock::time_point t, double simulatedSeconds) const;
     int waitMs(Clock::time_point now) const;
@@ -69,5 +69,4 @@ private:
     std::size_t imageBegin = 0;         // where the image starts in outgoing
     std::size_t sent = 0;
     bool unplugPending = false;
-    std::uint64_t noiseState = 0;
 };

@@ -12,7 +12,7 @@ constexpr double kStarReach = 5.0;                   // profile drawn out to thi
 constexpr float kSkyRate = 15.0f;   // sky background, electrons per second and pixel
 constexpr float kFlatRate = 120.0f; // evenly lit field of the flat scene
 constexpr float kDarkRate = 0.3f;   // ordinary pixels' dark current
-constexpr double kHotFraction = 0.002;
+constexpr double kHotFraction = 0.0005;
 constexpr double kReadNoise = 3.0;  // electrons
 constexpr double kOffsetStep = 2.0; // levels per step of the offset register
 constexpr double kGainSteps = 16.0; // gain register steps that double the gain
@@ -52,11 +52,11 @@ double classResponse(MosaicClass c, int row, double red, double green, double bl
 }
 
 const Star kPalette[] = {
-    {0, 0, 0, 1.0, 0.25, 0.15}, // red
-    {0, 0, 0, 1.0, 0.70, 0.35}, // orange
-    {0, 0, 0, 1.0, 1.00, 0.65}, // yellow
-    {0, 0, 0, 1.0, 1.00, 1.00}, // white
-    {0, 0, 0, 0.5, 0.70, 1.00}, // blue
+    {0, 0, 0, 1.0, 0.15, 0.05},  // red
+    {0, 0, 0, 1.0, 0.55, 0.20},  // orange
+    {0, 0, 0, 1.0, 1.00, 0.65},  // yellow
+    {0, 0, 0, 1.0, 1.00, 1.00},  // white
+    {0, 0, 0, 0.35, 0.60, 1.00}, // blue
 };
 
 std::vector<Star> drawField(std::uint64_t seed) {
