@@ -151,12 +151,16 @@ Upload smallWindow(int w, int h, int b) {
 TEST(CamsimProcess, ServesImagesSurvivesReopeningAndCleansUp) {
     TempDir dir;
     const std::string log = dir.file("frames.log");
-    Camsim sim({"--port", "4", "--time-scale", "0.001", "--log", log});
+    Camsim sim({"--port", "4", "--port", "6", "--time-scale", "0.001", "--log", log});
     const std::string first = sim.readLine();
     const std::string link = serialPortsFolder() + "/COM4";
     const std::string target = readLinkTarget(link);
     ASSERT_FALSE(target.empty());
     EXPECT_EQ(first, "camsim: COM4 -> " + target);
+    // Every port named links the same camera.
+    EXPECT_EQ(sim.readLine(), "camsim: COM6 -> " + target);
+    const std::string second = serialPortsFolder() + "/COM6";
+    EXPECT_EQ(readLinkTarget(second), target);
 
     const std::size_t expected = 64 * 48 * 2;
     {
@@ -177,6 +181,7 @@ TEST(CamsimProcess, ServesImagesSurvivesReopeningAndCleansUp) {
     EXPECT_EQ(sim.stop(), 0);
     struct stat st {};
     EXPECT_NE(::lstat(link.c_str(), &st), 0) << "link left behind";
+    EXPECT_NE(::lstat(second.c_str(), &st), 0) << "link left behind";
 
     std::ifstream in(log);
     std::stringstream text;
@@ -222,6 +227,34 @@ TEST(CamsimProcess, InjectedFaults) {
         }
         EXPECT_EQ(sim.stop(), 0) << c.fault;
     }
+}
+
+TEST(CamsimProcess, StartsOverCleanlyAfterAnAbandonedOrImpossibleRequest) {
+    Camsim sim({"--rate", "4000"});
+    ASSERT_FALSE(sim.readLine().empty());
+    Upload big = smallWindow(100, 40, 1), small = smallWindow(32, 4, 1);
+    big.exposure = small.exposure = 0;
+    {
+        // The driver gives up on a slow image part-way, purges its input and
+        // closes the port.
+        PosixSerialPort port;
+        ASSERT_TRUE(openPort(port, 2));
+        send(port, Batch().start().settings(big, 90).imageRequest().bytes);
+        ASSERT_EQ(port.waitReadable(2000), SerialPort::Wait::Ready);
+        port.purge(true, true);
+    }
+    ::usleep(100000); // more of the old image reaches the line meanwhile
+    PosixSerialPort port;
+    ASSERT_TRUE(openPort(port, 2));
+    send(port, Batch().start().settings(small, 90).imageRequest().bytes);
+    EXPECT_EQ(collect(port, 300).bytes.size(), 32u * 4u) << "old image bytes leaked in";
+
+    // A window no sensor has is not answered, and the camera carries on.
+    send(port, Batch().raw({0x31, 0xFF, 0xFF, 0xFF, 0xFF}).imageRequest().bytes);
+    EXPECT_TRUE(collect(port, 100, 300).bytes.empty());
+    send(port, Batch().settings(small, 90).imageRequest().bytes);
+    EXPECT_EQ(collect(port, 300).bytes.size(), 32u * 4u);
+    EXPECT_EQ(sim.stop(), 0);
 }
 
 TEST(CamsimProcess, PacesTheTransfer) {

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -23,6 +24,9 @@ constexpr auto kDrainSettle = std::chrono::milliseconds(100);
 constexpr auto kReopenRetry = std::chrono::seconds(1);
 constexpr std::size_t kReadChunk = 4096;
 constexpr std::uint64_t kGarbageStream = 100;
+// Sensor pixels of sixteen full frames: far beyond any window the sensor has,
+// small enough to render.
+constexpr std::size_t kLargestWindow = 16u * kSensorWidth * kSensorHeight;
 
 } // namespace
 
@@ -144,8 +148,14 @@ int CameraServer::waitMs(Clock::time_point now) const {
 void CameraServer::readLine() {
     std::uint8_t buf[kReadChunk];
     const ssize_t n = ::read(line.fd(), buf, sizeof buf);
-    if (n > 0) {
-        decoder.feed(buf, static_cast<std::size_t>(n), *this);
+    if (n > 0 && buf[0] == TIOCPKT_DATA) {
+        decoder.feed(buf + 1, static_cast<std::size_t>(n - 1), *this);
+    } else if (n > 0) {
+        // The driver purged its input (it does so when it closes the port):
+        // nobody waits for the image under way, and bytes sent from now on
+        // would only be taken for the start of its next image.
+        if (buf[0] & TIOCPKT_FLUSHREAD)
+            abandon("input purged by the driver");
     } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
         // EIO while nobody holds the slave: wait a little instead of spinning.
         lineQuietUntil = Clock::now() + kLineRetry;
@@ -172,12 +182,7 @@ void CameraServer::frame(const Frame& f) {
     case FrameKind::Opening:
         // The driver starts over (after a failed transfer, for one): what was
         // under way is no longer awaited.
-        if (phase != Phase::Idle || pendingImages > 0) {
-            logLine("opening frame: image %llu abandoned",
-                    static_cast<unsigned long long>(imageNumber));
-            phase = Phase::Idle;
-            pendingImages = 0;
-        }
+        abandon("opening frame");
         break;
     case FrameKind::Move:
         if (mount.applyMove(f.bytes[2], f.word2())) {
@@ -190,10 +195,25 @@ void CameraServer::frame(const Frame& f) {
     }
 }
 
+void CameraServer::abandon(const char* why) {
+    if (phase != Phase::Exposing && phase != Phase::Sending && pendingImages == 0)
+        return;
+    logLine("%s: image %llu abandoned", why, static_cast<unsigned long long>(imageNumber));
+    phase = Phase::Idle;
+    pendingImages = 0;
+}
+
 void CameraServer::startImage() {
     --pendingImages;
     ++imageNumber;
     current = state.request(opt.timeBase);
+    if (current.byteCount() * static_cast<std::size_t>(current.binning) > kLargestWindow) {
+        // No window of this camera comes near: a corrupted upload, which a
+        // real camera would not answer either.
+        logLine("image %llu: %d lines of %d bytes is beyond the sensor; not answered",
+                static_cast<unsigned long long>(imageNumber), current.lines, current.lineBytes);
+        return;
+    }
     phase = Phase::Exposing;
     exposureEnd = after(Clock::now(), current.exposure);
     logLine("image %llu: exposing %.3f s, %d x %d pixels at binning %d from sensor (%d, %d), "

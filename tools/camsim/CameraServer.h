@@ -34,6 +34,7 @@ private:
     void skipped(const std::uint8_t* bytes, std::size_t n) override;
 
     void readLine();
+    void abandon(const char* why);
     void startImage();
     void finishExposure();
     void sendDue();

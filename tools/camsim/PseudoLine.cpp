@@ -62,6 +62,12 @@ bool PseudoLine::open(std::string& error) {
     // Raw on both sides: every byte value passes unchanged, nothing echoes.
     makeRaw(keepSlave);
     makeRaw(master);
+    int packet = 1;
+    if (::ioctl(master, TIOCPKT, &packet) != 0) {
+        error = std::string("cannot set packet mode: ") + std::strerror(errno);
+        close();
+        return false;
+    }
     if (!makeFolders(folder)) {
         error = "cannot create " + folder + ": " + std::strerror(errno);
         close();

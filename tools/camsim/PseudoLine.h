@@ -7,6 +7,8 @@
 // non-blocking, with its slave linked as COM<n> in the ports folder. The
 // simulator keeps a slave descriptor of its own open, so the master never sees
 // a hang-up (and never reads EIO) while the driver has the port closed.
+// The master runs in packet mode: every read starts with a status byte, 0 for
+// data, else the TIOCPKT_* flags, which tell when the driver purges its input.
 class PseudoLine {
 public:
     PseudoLine(std::string portsFolder, std::vector<int> ports);
