@@ -37,18 +37,31 @@ double electronGain(const ReadoutSettings& r) {
 }
 
 // Light a pixel of each class passes for a source of the given colour, white
-// passing 1, times the class's colour gain (14 is unity).
-double classResponse(MosaicClass c, int row, double red, double green, double blue,
-                     const ReadoutSettings& r) {
-    switch (c) {
-    case MosaicClass::Yellow:
-        return (red + green) / 2 * (row % 2 == 0 ? r.colour[2] : r.colour[1]) / 14.0;
-    case MosaicClass::Cyan:
-        return (green + blue) / 2 * r.colour[0] / 14.0;
-    case MosaicClass::Magenta:
-        return (red + blue) / 2 * r.colour[3] / 14.0;
-    }
-    return 1;
+// passing 1, times the class's colour gain (14 is unity); indexed by the
+// parities of the sensor row and column.
+struct ClassTable {
+    double at[2][2];
+};
+
+ClassTable classTable(double red, double green, double blue, const ReadoutSettings& r) {
+    ClassTable t{};
+    for (int row = 0; row < 2; ++row)
+        for (int col = 0; col < 2; ++col) {
+            double v = 1;
+            switch (mosaicClass(row, col)) {
+            case MosaicClass::Yellow:
+                v = (red + green) / 2 * (row == 0 ? r.colour[2] : r.colour[1]) / 14.0;
+                break;
+            case MosaicClass::Cyan:
+                v = (green + blue) / 2 * r.colour[0] / 14.0;
+                break;
+            case MosaicClass::Magenta:
+                v = (red + blue) / 2 * r.colour[3] / 14.0;
+                break;
+            }
+            t.at[row][col] = v;
+        }
+    return t;
 }
 
 const Star kPalette[] = {
@@ -91,9 +104,9 @@ std::vector<Star> drawField(std::uint64_t seed) {
 } // namespace
 
 MosaicClass mosaicClass(int row, int column) {
-    if ((row + column) % 2 == 0)
+    if (((row + column) & 1) == 0)
         return MosaicClass::Yellow;
-    return row % 2 == 0 ? MosaicClass::Cyan : MosaicClass::Magenta;
+    return (row & 1) == 0 ? MosaicClass::Cyan : MosaicClass::Magenta;
 }
 
 SkyRenderer::SkyRenderer(const SkySettings& s) : SkyRenderer(s, drawField(s.seed)) {}
@@ -112,12 +125,6 @@ void SkyRenderer::makeDarkPattern() {
         if (rnd.uniform() < kHotFraction)
             d = static_cast<float>(20.0 * std::pow(20.0, rnd.uniform()));
     }
-}
-
-float SkyRenderer::darkRate(int x, int y) const {
-    x = ((x % kSensorWidth) + kSensorWidth) % kSensorWidth;
-    y = ((y % kSensorHeight) + kSensorHeight) % kSensorHeight;
-    return darkPattern[static_cast<std::size_t>(y) * kSensorWidth + static_cast<std::size_t>(x)];
 }
 
 void SkyRenderer::render(const ImageRequest& r, const ReadoutSettings& readout, Offset sky,
@@ -160,17 +167,25 @@ void SkyRenderer::exposeLight(const ImageRequest& r, const ReadoutSettings& read
     plane.resize(static_cast<std::size_t>(planeWidth) * static_cast<std::size_t>(planeHeight));
     const float t = static_cast<float>(r.exposure);
     const float rate = settings.scene == Scene::Flat ? kFlatRate : kSkyRate;
+    const bool mosaic = settings.scene == Scene::Mosaic;
+    const ClassTable white = classTable(1, 1, 1, readout);
     float* p = plane.data();
     for (int y = 0; y < planeHeight; ++y) {
         const int sy = r.sensorY0 + y;
+        const float even = rate * t * static_cast<float>(mosaic ? white.at[sy & 1][0] : 1);
+        const float odd = rate * t * static_cast<float>(mosaic ? white.at[sy & 1][1] : 1);
+        // The dark pattern repeats past the sensor edges, for windows beyond it.
+        const float* dark =
+            &darkPattern[static_cast<std::size_t>(((sy % kSensorHeight) + kSensorHeight) %
+                                                  kSensorHeight) *
+                         kSensorWidth];
+        int dx = ((r.sensorX0 % kSensorWidth) + kSensorWidth) % kSensorWidth;
         for (int x = 0; x < planeWidth; ++x) {
-            const int sx = r.sensorX0 + x;
-            float e = rate * t;
-            if (settings.scene == Scene::Mosaic)
-                e *= static_cast<float>(
-                    classResponse(mosaicClass(sy, sx), sy & 1, 1, 1, 1, readout));
+            float e = ((r.sensorX0 + x) & 1) ? odd : even;
             if (settings.dark)
-                e += darkRate(sx, sy) * t;
+                e += dark[dx] * t;
+            if (++dx == kSensorWidth)
+                dx = 0;
             *p++ = e;
         }
     }
@@ -209,14 +224,14 @@ void SkyRenderer::addStar(const Star& star, double cx, double cy, const ImageReq
             normalCdf((y + 0.5 - cy) / sigma) - normalCdf((y - 0.5 - cy) / sigma);
     const double electrons = star.flux * r.exposure;
     const bool mosaic = settings.scene == Scene::Mosaic;
+    const ClassTable colour = classTable(star.red, star.green, star.blue, readout);
     for (int y = y0; y <= y1; ++y) {
         float* row = plane.data() + static_cast<std::size_t>(y - r.sensorY0) * planeWidth;
         const double ey = electrons * weightY[static_cast<std::size_t>(y - y0)];
         for (int x = x0; x <= x1; ++x) {
             double e = ey * weightX[static_cast<std::size_t>(x - x0)];
             if (mosaic)
-                e *= classResponse(mosaicClass(y, x), y & 1, star.red, star.green, star.blue,
-                                   readout);
+                e *= colour.at[y & 1][x & 1];
             row[x - r.sensorX0] += static_cast<float>(e);
         }
     }

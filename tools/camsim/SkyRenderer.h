@@ -41,8 +41,6 @@ public:
     SkyRenderer(const SkySettings& s, std::vector<Star> stars);
 
     const std::vector<Star>& stars() const { return field; }
-    // Dark current of a sensor pixel, electrons per second.
-    float darkRate(int x, int y) const;
 
     // Fills out with r.byteCount() samples, line after line, each line
     // r.width groups of r.binning samples. sky shifts every star; imageNumber
