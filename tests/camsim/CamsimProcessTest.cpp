@@ -99,25 +99,27 @@ struct Received {
     bool hangup = false;
 };
 
-// Everything that arrives until quietMs pass without a byte (or the line hangs up).
-Received collect(PosixSerialPort& port, int quietMs, int firstMs = 3000) {
+// Reads until `expected` bytes have come (or 5 s passed), then goes on until
+// the line stays quiet for quietMs, so that surplus bytes are seen too. A slow
+// machine makes the test wait longer, never fail.
+Received collect(PosixSerialPort& port, std::size_t expected, int quietMs = 150) {
     Received r;
     std::uint8_t buf[4096];
+    const auto deadline = std::chrono::steady_clock::now() + Ms(5000);
     for (;;) {
-        const auto w = port.waitReadable(r.bytes.empty() ? firstMs : quietMs);
-        if (w == SerialPort::Wait::Hangup || w == SerialPort::Wait::Error) {
-            r.hangup = true;
-            return r;
+        int wait = quietMs;
+        if (r.bytes.size() < expected) {
+            const auto left = deadline - std::chrono::steady_clock::now();
+            if (left <= Ms(0))
+                return r;
+            wait = static_cast<int>(std::chrono::duration_cast<Ms>(left).count()) + 1;
         }
-        if (w != SerialPort::Wait::Ready)
+        const auto w = port.waitReadable(wait);
+        if (w == SerialPort::Wait::Timeout)
             return r;
-        const long n = port.read(buf, sizeof buf);
-        if (n < 0) {
-            r.hangup = true;
-            return r;
-        }
-        if (n == 0) {
-            // Readable but nothing there: the other end is gone.
+        const long n = w == SerialPort::Wait::Ready ? port.read(buf, sizeof buf) : -1;
+        if (n <= 0) {
+            // Hung up, failed, or readable with nothing there: the other end is gone.
             r.hangup = true;
             return r;
         }
@@ -167,7 +169,7 @@ TEST(CamsimProcess, ServesImagesSurvivesReopeningAndCleansUp) {
         PosixSerialPort port;
         ASSERT_TRUE(openPort(port, 4));
         send(port, Batch().start().settings(smallWindow(64, 48, 2), 90).imageRequest().bytes);
-        const Received r = collect(port, 200);
+        const Received r = collect(port, expected);
         EXPECT_EQ(r.bytes.size(), expected);
         EXPECT_FALSE(r.hangup);
     }
@@ -176,7 +178,7 @@ TEST(CamsimProcess, ServesImagesSurvivesReopeningAndCleansUp) {
         PosixSerialPort port;
         ASSERT_TRUE(openPort(port, 4));
         send(port, Batch().imageRequest().bytes);
-        EXPECT_EQ(collect(port, 200).bytes.size(), expected);
+        EXPECT_EQ(collect(port, expected).bytes.size(), expected);
     }
     EXPECT_EQ(sim.stop(), 0);
     struct stat st {};
@@ -211,7 +213,7 @@ TEST(CamsimProcess, InjectedFaults) {
         PosixSerialPort port;
         ASSERT_TRUE(openPort(port, 2)) << c.fault;
         send(port, Batch().start().settings(smallWindow(32, 16, 1), 90).imageRequest().bytes);
-        const Received r = collect(port, 200, 500);
+        const Received r = collect(port, c.bytes, 300);
         EXPECT_EQ(r.bytes.size(), c.bytes) << c.fault;
         EXPECT_EQ(r.hangup, c.hangup) << c.fault;
         if (c.hangup) {
@@ -223,7 +225,7 @@ TEST(CamsimProcess, InjectedFaults) {
             port.close();
             ASSERT_TRUE(openPort(port, 2));
             send(port, Batch().start().settings(smallWindow(32, 16, 1), 90).imageRequest().bytes);
-            EXPECT_EQ(collect(port, 200).bytes.size(), image);
+            EXPECT_EQ(collect(port, image).bytes.size(), image);
         }
         EXPECT_EQ(sim.stop(), 0) << c.fault;
     }
@@ -247,13 +249,13 @@ TEST(CamsimProcess, StartsOverCleanlyAfterAnAbandonedOrImpossibleRequest) {
     PosixSerialPort port;
     ASSERT_TRUE(openPort(port, 2));
     send(port, Batch().start().settings(small, 90).imageRequest().bytes);
-    EXPECT_EQ(collect(port, 300).bytes.size(), 32u * 4u) << "old image bytes leaked in";
+    EXPECT_EQ(collect(port, 32 * 4, 300).bytes.size(), 32u * 4u) << "old image bytes leaked in";
 
     // A window no sensor has is not answered, and the camera carries on.
     send(port, Batch().raw({0x31, 0xFF, 0xFF, 0xFF, 0xFF}).imageRequest().bytes);
-    EXPECT_TRUE(collect(port, 100, 300).bytes.empty());
+    EXPECT_TRUE(collect(port, 0, 300).bytes.empty());
     send(port, Batch().settings(small, 90).imageRequest().bytes);
-    EXPECT_EQ(collect(port, 300).bytes.size(), 32u * 4u);
+    EXPECT_EQ(collect(port, 32 * 4).bytes.size(), 32u * 4u);
     EXPECT_EQ(sim.stop(), 0);
 }
 
@@ -267,7 +269,7 @@ TEST(CamsimProcess, PacesTheTransfer) {
     u.exposure = 0;
     const auto t0 = std::chrono::steady_clock::now();
     send(port, Batch().settings(u, 90).imageRequest().bytes);
-    EXPECT_EQ(collect(port, 300).bytes.size(), 4000u);
+    EXPECT_EQ(collect(port, 4000).bytes.size(), 4000u);
     EXPECT_GE(std::chrono::steady_clock::now() - t0, Ms(150));
 }
 
