@@ -17,7 +17,8 @@ constexpr double kReadNoise = 3.0;  // electrons
 constexpr double kOffsetStep = 2.0; // levels per step of the offset register
 constexpr double kGainSteps = 16.0; // gain register steps that double the gain
 constexpr double kHighGain = 4.0;
-constexpr double kFieldMargin = 64; // stars are placed this far past the sensor edges
+constexpr double kUnityColourGain = 14.0; // colour gain register value that leaves a class as it is
+constexpr double kFieldMargin = 64;       // stars are placed this far past the sensor edges
 constexpr int kFieldStars = 400;
 constexpr double kGuideStarFlux = 1500;
 constexpr double kFaintFlux = 100, kBrightFlux = 2000;
@@ -50,13 +51,13 @@ ClassTable classTable(double red, double green, double blue, const ReadoutSettin
             double v = 1;
             switch (mosaicClass(row, col)) {
             case MosaicClass::Yellow:
-                v = (red + green) / 2 * (row == 0 ? r.colour[2] : r.colour[1]) / 14.0;
+                v = (red + green) / 2 * (row == 0 ? r.colour[2] : r.colour[1]) / kUnityColourGain;
                 break;
             case MosaicClass::Cyan:
-                v = (green + blue) / 2 * r.colour[0] / 14.0;
+                v = (green + blue) / 2 * r.colour[0] / kUnityColourGain;
                 break;
             case MosaicClass::Magenta:
-                v = (red + blue) / 2 * r.colour[3] / 14.0;
+                v = (red + blue) / 2 * r.colour[3] / kUnityColourGain;
                 break;
             }
             t.at[row][col] = v;
