@@ -9,7 +9,9 @@ ImageBuffer::ImageBuffer(const ImageBuffer& other) {
         copyPixels(other);
 }
 
-ImageBuffer::~ImageBuffer() { delete[] pixels; }
+ImageBuffer::~ImageBuffer() {
+    delete[] pixels;
+}
 
 std::int64_t ImageBuffer::pixelCount() const {
     if (!pixels || width <= 0 || height <= 0)

@@ -16,13 +16,20 @@ namespace {
 
 speed_t speedOf(int baud) {
     switch (baud) {
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    default: return B115200;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    case 230400:
+        return B230400;
+    default:
+        return B115200;
     }
 }
 
@@ -52,7 +59,9 @@ SerialPort::Wait waitFor(int fd, short events, int timeoutMs) {
 
 } // namespace
 
-PosixSerialPort::~PosixSerialPort() { close(); }
+PosixSerialPort::~PosixSerialPort() {
+    close();
+}
 
 bool PosixSerialPort::open(const std::string& path) {
     if (fd >= 0 || path.empty())
@@ -87,10 +96,18 @@ bool PosixSerialPort::apply(const LineSettings& s) {
     t.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
     t.c_cflag |= CREAD | CLOCAL;
     switch (s.dataBits) {
-    case 5: t.c_cflag |= CS5; break;
-    case 6: t.c_cflag |= CS6; break;
-    case 7: t.c_cflag |= CS7; break;
-    default: t.c_cflag |= CS8; break;
+    case 5:
+        t.c_cflag |= CS5;
+        break;
+    case 6:
+        t.c_cflag |= CS6;
+        break;
+    case 7:
+        t.c_cflag |= CS7;
+        break;
+    default:
+        t.c_cflag |= CS8;
+        break;
     }
     if (s.parity)
         t.c_cflag |= PARENB;

@@ -8,7 +8,7 @@
 struct LineSettings {
     int baud = 115200;
     int dataBits = 8;
-    bool parity = false;     // no parity generation or checking when false
+    bool parity = false; // no parity generation or checking when false
     int stopBits = 1;
     bool hardwareFlow = false; // CTS/RTS output flow control
     bool softwareFlow = false; // XON/XOFF in and out

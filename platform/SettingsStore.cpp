@@ -22,8 +22,8 @@ QString& applicationName() {
 bool needsQuoting(const QString& v) {
     if (v.isEmpty())
         return false;
-    return v.contains(QLatin1Char('\n')) || v.contains(QLatin1Char('\r')) ||
-           v.front().isSpace() || v.back().isSpace() || v.front() == QLatin1Char('"');
+    return v.contains(QLatin1Char('\n')) || v.contains(QLatin1Char('\r')) || v.front().isSpace() ||
+           v.back().isSpace() || v.front() == QLatin1Char('"');
 }
 
 QString quote(const QString& v) {

@@ -22,9 +22,11 @@ std::vector<QString> ModalWatcher::messages() const {
 
 void ModalWatcher::poll() {
     QWidget* w = QApplication::activeModalWidget();
-    if (!w || w == last)
+    // A property marks the windows already handled: a new box may be built at
+    // the address of one just destroyed.
+    if (!w || w->property("modalWatcherSeen").toBool())
         return;
-    last = w;
+    w->setProperty("modalWatcherSeen", true);
     Seen s;
     s.title = w->windowTitle();
     s.owner = w->parentWidget();
@@ -48,9 +50,4 @@ void ModalWatcher::poll() {
                 box->close();
         }
     }
-    // A window closed before the next poll may be replaced by another at the same address.
-    QTimer::singleShot(0, this, [this] {
-        if (QApplication::activeModalWidget() != last)
-            last = nullptr;
-    });
 }

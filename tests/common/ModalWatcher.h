@@ -37,5 +37,4 @@ private:
     QTimer timer;
     std::function<bool(QWidget*)> onModal;
     std::vector<Seen> windows;
-    QWidget* last = nullptr;
 };

@@ -45,7 +45,8 @@ TEST(SettingsStore, WritesAreSeenAtOnceAndOverwrite) {
         const char* key;
         int first, second;
     };
-    for (Case c : {Case{"pause_s", 1, 3600}, Case{"neg", -5, 2147483647}, Case{"min", 0, -2147483647 - 1}}) {
+    for (Case c :
+         {Case{"pause_s", 1, 3600}, Case{"neg", -5, 2147483647}, Case{"min", 0, -2147483647 - 1}}) {
         ASSERT_TRUE(SettingsStore::writeInt("AcqPrm", c.key, c.first));
         EXPECT_EQ(SettingsStore::getInt("AcqPrm", c.key, 99), c.first);
         ASSERT_TRUE(SettingsStore::writeInt("AcqPrm", c.key, c.second));

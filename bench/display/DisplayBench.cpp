@@ -1,0 +1,158 @@
+#include "DisplayBitmap.h"
+#include "ImageBuffer.h"
+#include "LevelMapper.h"
+#include "LevelWindow.h"
+#include "LiteralMapping.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+namespace {
+
+constexpr int kWidth = 1280;
+constexpr int kHeight = 1024;
+constexpr std::size_t kPixels = std::size_t(kWidth) * kHeight;
+constexpr int kBitmapWidth = (kWidth & ~3) + 4;
+
+// A full sensor frame of sky: noisy background with a few hundred stars, so
+// most pixels share a handful of histogram bins as real frames do.
+const ImageBuffer& skyFrame() {
+    static ImageBuffer image = [] {
+        ImageBuffer im;
+        im.resize(kWidth, kHeight);
+        std::mt19937 rng(42);
+        std::normal_distribution<double> noise(1800.0, 60.0);
+        for (std::size_t i = 0; i < kPixels; ++i)
+            im.pixels[i] = static_cast<unsigned short>(std::clamp(noise(rng), 0.0, 65535.0));
+        std::uniform_real_distribution<double> pos(0.0, 1.0);
+        for (int s = 0; s < 300; ++s) {
+            const double cx = pos(rng) * kWidth, cy = pos(rng) * kHeight;
+            const double peak = 2000.0 + pos(rng) * 60000.0;
+            for (int y = int(cy) - 6; y <= int(cy) + 6; ++y)
+                for (int x = int(cx) - 6; x <= int(cx) + 6; ++x) {
+                    if (x < 0 || y < 0 || x >= kWidth || y >= kHeight)
+                        continue;
+                    const double r2 = (x - cx) * (x - cx) + (y - cy) * (y - cy);
+                    unsigned short& p = im.pixels[std::size_t(y) * kWidth + x];
+                    p = static_cast<unsigned short>(
+                        std::min(65535.0, p + peak * std::exp(-r2 / 4.0)));
+                }
+        }
+        return im;
+    }();
+    return image;
+}
+
+// Two windows used in turn so that every timed recomputation rebuilds the table.
+void window(int i, int& lo, int& hi) {
+    levelWindow(8 + (i & 1), 128, lo, hi);
+}
+
+void BM_GreyMapping(benchmark::State& state) {
+    const ImageBuffer& image = skyFrame();
+    std::vector<std::uint8_t> bits(std::size_t(kBitmapWidth) * kHeight);
+    LevelMapper mapper;
+    int i = 0;
+    for (auto _ : state) {
+        int lo, hi;
+        window(i++, lo, hi);
+        mapper.setWindow(lo, hi);
+        mapper.mapGrey(image.pixels, kWidth, kHeight, kBitmapWidth, bits.data());
+        benchmark::DoNotOptimize(bits.data());
+    }
+    state.SetItemsProcessed(state.iterations() * kPixels);
+}
+
+void BM_GreyMappingLiteral(benchmark::State& state) {
+    const ImageBuffer& image = skyFrame();
+    std::vector<std::uint8_t> bits(std::size_t(kBitmapWidth) * kHeight);
+    int i = 0;
+    for (auto _ : state) {
+        int lo, hi;
+        window(i++, lo, hi);
+        literal::mapGrey(image.pixels, kWidth, kHeight, kBitmapWidth, bits.data(), lo, hi);
+        benchmark::DoNotOptimize(bits.data());
+    }
+    state.SetItemsProcessed(state.iterations() * kPixels);
+}
+
+void BM_ColourConversion(benchmark::State& state) {
+    const ImageBuffer& image = skyFrame();
+    std::vector<std::uint8_t> bits(3 * std::size_t(kBitmapWidth) * kHeight);
+    LevelMapper mapper;
+    int i = 0;
+    for (auto _ : state) {
+        int lo, hi;
+        window(i++, lo, hi);
+        mapper.setWindow(lo, hi);
+        mapper.demosaicColour(image.pixels, kWidth, kHeight, kBitmapWidth, bits.data());
+        benchmark::DoNotOptimize(bits.data());
+    }
+    state.SetItemsProcessed(state.iterations() * kPixels);
+}
+
+void BM_ColourConversionLiteral(benchmark::State& state) {
+    const ImageBuffer& image = skyFrame();
+    std::vector<std::uint8_t> bits(3 * std::size_t(kBitmapWidth) * kHeight);
+    int i = 0;
+    for (auto _ : state) {
+        int lo, hi;
+        window(i++, lo, hi);
+        literal::demosaicColour(image.pixels, kWidth, kHeight, kBitmapWidth, bits.data(), lo, hi);
+        benchmark::DoNotOptimize(bits.data());
+    }
+    state.SetItemsProcessed(state.iterations() * kPixels);
+}
+
+void BM_Statistics(benchmark::State& state) {
+    ImageBuffer image(skyFrame());
+    for (auto _ : state) {
+        image.invalidateStats();
+        image.computeStats();
+        benchmark::DoNotOptimize(image.stats.mean);
+    }
+    state.SetItemsProcessed(state.iterations() * kPixels);
+}
+
+void BM_StatisticsLiteral(benchmark::State& state) {
+    const ImageBuffer& image = skyFrame();
+    literal::Stats stats;
+    for (auto _ : state) {
+        literal::computeStats(image.pixels, kWidth, kHeight, stats);
+        benchmark::DoNotOptimize(stats.mean);
+    }
+    state.SetItemsProcessed(state.iterations() * kPixels);
+}
+
+// memcpy of the frame's 16-bit pixels (what every pass reads) and of the
+// 8-bit and 24-bit bitmaps (what the mappings write).
+void BM_Memcpy(benchmark::State& state) {
+    const std::size_t bytes = std::size_t(state.range(0));
+    std::vector<std::uint8_t> from(bytes, 1), to(bytes);
+    for (auto _ : state) {
+        std::memcpy(to.data(), from.data(), bytes);
+        benchmark::DoNotOptimize(to.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(state.iterations() * bytes);
+}
+
+} // namespace
+
+BENCHMARK(BM_GreyMapping)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_GreyMappingLiteral)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ColourConversion)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ColourConversionLiteral)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Statistics)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_StatisticsLiteral)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Memcpy)
+    ->Arg(int(kPixels * 2))                             // 16-bit frame
+    ->Arg(int(std::size_t(kBitmapWidth) * kHeight))     // 8-bit bitmap
+    ->Arg(int(3 * std::size_t(kBitmapWidth) * kHeight)) // 24-bit bitmap
+    ->Unit(benchmark::kMicrosecond);
+
+BENCHMARK_MAIN();

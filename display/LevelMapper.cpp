@@ -1,0 +1,207 @@
+#include "LevelMapper.h"
+
+#include "ImageBuffer.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <cstring>
+
+// Grey rows are written eight bytes at a time, lowest address in the lowest byte.
+static_assert(std::endian::native == std::endian::little);
+
+namespace {
+constexpr int kValues = 65536;
+constexpr std::uint8_t kBlack = 0;
+constexpr std::uint8_t kWhite = 255;
+} // namespace
+
+LevelMapper::LevelMapper() {
+    rebuild();
+}
+
+void LevelMapper::setWindow(int lo, int hi) {
+    if (lo == lo_ && hi == hi_)
+        return;
+    lo_ = lo;
+    hi_ = hi;
+    rebuild();
+}
+
+void LevelMapper::rebuild() {
+    // [0, rampBegin) is at or below lo, [rampEnd, 65536) at or above hi.
+    const long long lo = lo_;
+    const long long hi = hi_;
+    const int rampBegin = int(std::clamp<long long>(lo + 1, 0, kValues));
+    const int rampEnd = int(std::clamp<long long>(hi, rampBegin, kValues));
+    std::fill(table_.begin(), table_.begin() + rampBegin, kBlack);
+    std::fill(table_.begin() + rampEnd, table_.end(), kWhite);
+    if (rampBegin == rampEnd)
+        return;
+    // (v - lo) * 255 / (hi - lo) stepped by 255 / (hi - lo) without a
+    // division per entry: quotient and remainder carried from one v to the next.
+    const long long span = hi - lo;
+    long long numerator = (rampBegin - lo) * 255;
+    int quotient = int(numerator / span);
+    long long remainder = numerator % span;
+    for (int v = rampBegin; v < rampEnd; ++v) {
+        table_[v] = static_cast<std::uint8_t>(quotient);
+        remainder += 255;
+        while (remainder >= span) {
+            remainder -= span;
+            ++quotient;
+        }
+    }
+}
+
+void LevelMapper::mapGrey(const unsigned short* pixels, int width, int height, int bitmapWidth,
+                          std::uint8_t* bits) const {
+    const std::uint8_t* table = table_.data();
+    for (int y = 0; y < height; ++y) {
+        const unsigned short* src = pixels + std::ptrdiff_t(y) * width;
+        std::uint8_t* dst = bits + std::ptrdiff_t(height - 1 - y) * bitmapWidth;
+        int x = 0;
+        // Eight levels gathered into one word and stored at once: one store
+        // instead of eight keeps the loop bound by the table reads.
+        for (; x + 8 <= width; x += 8) {
+            std::uint64_t eight = 0;
+            for (int k = 0; k < 8; ++k)
+                eight |= std::uint64_t(table[src[x + k]]) << (8 * k);
+            std::memcpy(dst + x, &eight, sizeof eight);
+        }
+        for (; x < width; ++x)
+            dst[x] = table[src[x]];
+    }
+}
+
+namespace {
+
+// A pixel and its eight neighbours in the buffer's linear order.
+struct Around {
+    unsigned p, up, down, left, right, upLeft, upRight, downLeft, downRight;
+};
+
+// The colour-mosaic class of a pixel is its row and column parity; each class
+// takes its three intermediate values from the centre and neighbour averages.
+template <bool OddRow, bool OddColumn>
+inline void mosaicPixel(const Around& n, const std::uint8_t* table, std::uint8_t* out) {
+    unsigned x1, x2, x3;
+    if constexpr (OddRow == OddColumn) {
+        // Both odd: vertical pair, centre, horizontal pair.
+        // Both even: horizontal pair, centre, vertical pair.
+        const unsigned vert2 = (n.up + n.down) / 2;
+        const unsigned horiz2 = (n.left + n.right) / 2;
+        x1 = OddRow ? vert2 : horiz2;
+        x2 = n.p;
+        x3 = OddRow ? horiz2 : vert2;
+    } else {
+        const unsigned cross4 = (n.up + n.down + n.left + n.right) / 4;
+        const unsigned diag4 = (n.upLeft + n.upRight + n.downLeft + n.downRight) / 4;
+        x1 = OddRow ? diag4 : n.p;
+        x2 = cross4;
+        x3 = OddRow ? n.p : diag4;
+    }
+    out[0] = table[(x1 + x3) & 0xFFFFu]; // blue
+    out[1] = table[(x1 + x2) & 0xFFFFu]; // green
+    out[2] = table[(x2 + x3) & 0xFFFFu]; // red
+}
+
+// Converted columns: the odd ones below w, and the even ones up to
+// 2 * floor((w - 1) / 2) - 2 (the last even column is left as it was).
+std::ptrdiff_t lastEvenColumn(std::ptrdiff_t width) {
+    return 2 * ((width - 1) / 2) - 2;
+}
+std::ptrdiff_t lastOddColumn(std::ptrdiff_t width) {
+    return 2 * (width / 2) - 1;
+}
+
+// Rows near the ends of the buffer, one pixel at a time; a neighbour outside
+// the buffer reads the centre pixel.
+template <bool OddRow>
+void convertEdgeRow(const unsigned short* pixels, std::ptrdiff_t count, std::ptrdiff_t width,
+                    std::ptrdiff_t rowStart, const std::uint8_t* table, std::uint8_t* out) {
+    auto convert = [&]<bool OddColumn>(std::ptrdiff_t c) {
+        const std::ptrdiff_t i = rowStart + c;
+        const unsigned p = pixels[i];
+        auto at = [&](std::ptrdiff_t k) { return k < 0 || k >= count ? p : unsigned(pixels[k]); };
+        const Around n{p,
+                       at(i - width),
+                       at(i + width),
+                       at(i - 1),
+                       at(i + 1),
+                       at(i - width - 1),
+                       at(i - width + 1),
+                       at(i + width - 1),
+                       at(i + width + 1)};
+        mosaicPixel<OddRow, OddColumn>(n, table, out + 3 * c);
+    };
+    std::ptrdiff_t c = 0;
+    for (; c <= lastEvenColumn(width); c += 2) {
+        convert.template operator()<false>(c);
+        convert.template operator()<true>(c + 1);
+    }
+    for (c += 1; c <= lastOddColumn(width); c += 2)
+        convert.template operator()<true>(c);
+}
+
+// Rows whose every neighbour lies inside the buffer, two columns at a time.
+// The 3 x 4 block around a column pair slides right by two, so each pixel is
+// read once per row it neighbours, and all reads of a pair happen before its
+// bytes are written (byte stores could otherwise alias the pixels).
+template <bool OddRow>
+void convertInnerRow(const unsigned short* mid, std::ptrdiff_t width, const std::uint8_t* table,
+                     std::uint8_t* out) {
+    const unsigned short* above = mid - width;
+    const unsigned short* below = mid + width;
+    // Columns c - 1 and c of the three rows; column -1 is the previous row's last.
+    unsigned a0 = above[-1], a1 = above[0];
+    unsigned m0 = mid[-1], m1 = mid[0];
+    unsigned b0 = below[-1], b1 = below[0];
+    std::ptrdiff_t c = 0;
+    for (; c <= lastEvenColumn(width); c += 2) {
+        const unsigned a2 = above[c + 1], a3 = above[c + 2];
+        const unsigned m2 = mid[c + 1], m3 = mid[c + 2];
+        const unsigned b2 = below[c + 1], b3 = below[c + 2];
+        mosaicPixel<OddRow, false>({m1, a1, b1, m0, m2, a0, a2, b0, b2}, table, out + 3 * c);
+        mosaicPixel<OddRow, true>({m2, a2, b2, m1, m3, a1, a3, b1, b3}, table, out + 3 * c + 3);
+        a0 = a2, a1 = a3, m0 = m2, m1 = m3, b0 = b2, b1 = b3;
+    }
+    for (c += 1; c <= lastOddColumn(width); c += 2) {
+        const Around n{mid[c],       above[c],     below[c],     mid[c - 1],  mid[c + 1],
+                       above[c - 1], above[c + 1], below[c - 1], below[c + 1]};
+        mosaicPixel<OddRow, true>(n, table, out + 3 * c);
+    }
+}
+
+template <bool OddRow>
+void convertRow(const unsigned short* pixels, int width, int height, int r,
+                const std::uint8_t* table, std::uint8_t* out) {
+    const std::ptrdiff_t rowStart = std::ptrdiff_t(r) * width;
+    // Rows 2..h-3 have every neighbour inside the buffer.
+    if (r >= 2 && r <= height - 3)
+        convertInnerRow<OddRow>(pixels + rowStart, width, table, out);
+    else
+        convertEdgeRow<OddRow>(pixels, std::ptrdiff_t(width) * height, width, rowStart, table, out);
+}
+
+} // namespace
+
+void LevelMapper::demosaicColour(const unsigned short* pixels, int width, int height,
+                                 int bitmapWidth, std::uint8_t* bits) const {
+    const std::ptrdiff_t stride = 3 * std::ptrdiff_t(bitmapWidth);
+    // Image row r lands on display row r - 1 from the top, i.e. memory row h - r.
+    for (int r = 1; r < height; r += 2)
+        convertRow<true>(pixels, width, height, r, table_.data(), bits + (height - r) * stride);
+    for (int r = 2; r < height; r += 2)
+        convertRow<false>(pixels, width, height, r, table_.data(), bits + (height - r) * stride);
+}
+
+void LevelMapper::render(DisplayMode mode, const ImageBuffer& image, std::uint8_t* bits) const {
+    if (!bits || image.pixelCount() == 0)
+        return;
+    const int bitmapWidth = displayBitmapWidth(image.width);
+    if (mode == DisplayMode::Colour)
+        demosaicColour(image.pixels, image.width, image.height, bitmapWidth, bits);
+    else
+        mapGrey(image.pixels, image.width, image.height, bitmapWidth, bits);
+}

@@ -1,0 +1,20 @@
+#include "LevelWindow.h"
+
+#include <cmath>
+
+namespace {
+// 1.57 / 256: the full contrast range sweeps the angle from ~0 to ~pi/2.
+constexpr double kContrastAngleStep = 0.0061328125;
+constexpr double kLevels = 65536.0;
+} // namespace
+
+int levelHalfWidth(int contrast) {
+    const int width = static_cast<int>((1.0 - std::sin(contrast * kContrastAngleStep)) * kLevels);
+    return width / 2;
+}
+
+void levelWindow(int brightness, int contrast, int& lo, int& hi) {
+    const int half = levelHalfWidth(contrast);
+    lo = 256 * brightness - half;
+    hi = 256 * brightness + half;
+}

@@ -1,0 +1,153 @@
+#include "ImageBuffer.h"
+#include "LiteralMapping.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+void fill(ImageBuffer& image, int w, int h, unsigned short value) {
+    ASSERT_EQ(image.resize(w, h), 1);
+    std::fill_n(image.pixels, std::size_t(w) * h, value);
+    image.invalidateStats();
+}
+
+int nonZeroBins(const float* histogram) {
+    return int(std::count_if(histogram, histogram + 256, [](float b) { return b != 0.0f; }));
+}
+
+} // namespace
+
+TEST(ImageStats, HighByteChoosesTheBin) {
+    // A 33 x 33 image measures exactly its centre pixel.
+    const struct {
+        unsigned short value;
+        int bin;
+    } cases[] = {{0, 0}, {255, 0}, {256, 1}, {32767, 127}, {32768, 128}, {65535, 255}};
+    for (const auto& c : cases) {
+        ImageBuffer image;
+        fill(image, 33, 33, 7);
+        image.pixels[16 * 33 + 16] = c.value;
+        int mn = 0, mx = 0, mean = 0;
+        image.getStats(mn, mx, mean);
+        EXPECT_EQ(mn, c.value);
+        EXPECT_EQ(mx, c.value);
+        EXPECT_EQ(mean, c.value);
+        const float* hist = image.getHistogram();
+        EXPECT_EQ(hist[c.bin], 1.0f) << c.value;
+        EXPECT_EQ(nonZeroBins(hist), 1) << c.value;
+    }
+}
+
+TEST(ImageStats, BorderOfSixteenIsNeverMeasured) {
+    // A 100 x 100 image is measured over rows and columns 16..83. Extreme
+    // values planted just outside that square must change nothing; planted on
+    // its edge they must show.
+    const struct {
+        int x, y;
+        bool inside;
+    } spots[] = {{15, 50, false}, {84, 50, false}, {50, 15, false}, {50, 84, false},
+                 {0, 0, false},   {99, 99, false}, {16, 16, true},  {83, 83, true},
+                 {16, 83, true},  {83, 16, true}};
+    for (const auto& s : spots) {
+        for (unsigned short planted : {0, 65535}) {
+            ImageBuffer image;
+            fill(image, 100, 100, 3000);
+            image.pixels[s.y * 100 + s.x] = planted;
+            int mn = 0, mx = 0, mean = 0;
+            image.getStats(mn, mx, mean);
+            const float* hist = image.getHistogram();
+            if (!s.inside) {
+                EXPECT_EQ(mn, 3000) << s.x << "," << s.y;
+                EXPECT_EQ(mx, 3000) << s.x << "," << s.y;
+                EXPECT_EQ(mean, 3000) << s.x << "," << s.y;
+                EXPECT_EQ(nonZeroBins(hist), 1) << s.x << "," << s.y;
+            } else {
+                EXPECT_EQ(planted ? mx : mn, planted) << s.x << "," << s.y;
+                EXPECT_EQ(nonZeroBins(hist), 2) << s.x << "," << s.y;
+                EXPECT_EQ(hist[planted >> 8], 1.0f / (68 * 68 - 1)) << s.x << "," << s.y;
+            }
+        }
+    }
+}
+
+TEST(ImageStats, MeanIsTruncatedAndHistogramScaledToTheFullestBin) {
+    ImageBuffer image;
+    fill(image, 36, 34, 0); // 4 x 2 measured pixels
+    const unsigned short measured[2][4] = {{1, 2, 2, 600}, {2, 513, 512, 1}};
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 4; ++x)
+            image.pixels[(16 + y) * 36 + 16 + x] = measured[y][x];
+    int mn = 0, mx = 0, mean = 0;
+    image.getStats(mn, mx, mean);
+    EXPECT_EQ(mn, 1);
+    EXPECT_EQ(mx, 600);
+    EXPECT_EQ(mean, 1633 / 8);
+    const float* hist = image.getHistogram();
+    EXPECT_EQ(hist[0], 1.0f);        // five values
+    EXPECT_EQ(hist[2], 3.0f / 5.0f); // 513, 512, 600
+    EXPECT_EQ(nonZeroBins(hist), 2);
+}
+
+TEST(ImageStats, EmptyMeasuredAreaGivesMeanZero) {
+    const std::pair<int, int> sizes[] = {{32, 100}, {100, 32}, {32, 32}, {10, 10}, {1, 1}, {0, 0}};
+    for (auto [w, h] : sizes) {
+        ImageBuffer image;
+        fill(image, w, h, 40000);
+        int mn = 0, mx = 0, mean = -1;
+        image.getStats(mn, mx, mean);
+        EXPECT_EQ(mn, 65535) << w << "x" << h;
+        EXPECT_EQ(mx, 0) << w << "x" << h;
+        EXPECT_EQ(mean, 0) << w << "x" << h;
+        EXPECT_EQ(nonZeroBins(image.getHistogram()), 0) << w << "x" << h;
+    }
+    ImageBuffer noPixels;
+    int mn = 0, mx = 0, mean = -1;
+    noPixels.getStats(mn, mx, mean);
+    EXPECT_EQ(mean, 0);
+}
+
+TEST(ImageStats, FullFrameMatchesTheLiteralScan) {
+    // Widths whose measured rows leave a tail after groups of eight; saturated
+    // frames check that neither a full sensor's sum nor a 65568-pixel row's
+    // sum overflows.
+    const struct {
+        int w, h;
+        bool saturated;
+    } cases[] = {{1280, 1024, false}, {1280, 1024, true}, {77, 41, false},
+                 {37, 41, false},     {35, 90, false},    {65600, 33, true}};
+    std::mt19937 rng(11);
+    for (const auto& c : cases) {
+        ImageBuffer image;
+        ASSERT_EQ(image.resize(c.w, c.h), 1);
+        for (std::int64_t i = 0; i < image.pixelCount(); ++i)
+            image.pixels[i] = c.saturated ? 65535 : static_cast<unsigned short>(rng() % 4096 + 900);
+        image.invalidateStats();
+        literal::Stats expected;
+        literal::computeStats(image.pixels, c.w, c.h, expected);
+        int mn = 0, mx = 0, mean = 0;
+        image.getStats(mn, mx, mean);
+        EXPECT_EQ(mn, expected.minimum) << c.w << "x" << c.h;
+        EXPECT_EQ(mx, expected.maximum) << c.w << "x" << c.h;
+        EXPECT_EQ(mean, expected.mean) << c.w << "x" << c.h;
+        const float* hist = image.getHistogram();
+        for (int k = 0; k < 256; ++k)
+            ASSERT_EQ(hist[k], expected.histogram[k]) << c.w << "x" << c.h << " bin " << k;
+    }
+}
+
+TEST(ImageStats, RecomputedOnlyAfterInvalidation) {
+    ImageBuffer image;
+    fill(image, 40, 40, 100);
+    int mn = 0, mx = 0, mean = 0;
+    image.getStats(mn, mx, mean);
+    image.pixels[20 * 40 + 20] = 9000; // changed without telling the cache
+    image.getStats(mn, mx, mean);
+    EXPECT_EQ(mx, 100);
+    image.invalidateStats();
+    image.getStats(mn, mx, mean);
+    EXPECT_EQ(mx, 9000);
+    const ImageBuffer copy(image);
+    EXPECT_FALSE(copy.stats.valid);
+}
