@@ -5,6 +5,7 @@
 #include <QIntValidator>
 #include <QKeyEvent>
 #include <QRegularExpressionValidator>
+#include <QWheelEvent>
 
 QString controlName(int id) {
     return QStringLiteral("id%1").arg(id);
@@ -114,6 +115,17 @@ void ScrollSlider::mouseReleaseEvent(QMouseEvent* event) {
     // A click on the groove steps by a page; its end comes with the release.
     if (!dragging && keyStepped) {
         keyStepped = false;
+        emit scrolled(EndScroll, value());
+    }
+}
+
+void ScrollSlider::wheelEvent(QWheelEvent* event) {
+    const int before = value();
+    QSlider::wheelEvent(event);
+    // Each wheel notch is a step that ends at once.
+    if (value() != before) {
+        keyStepped = false;
+        emit scrolled(value() > before ? LineDown : LineUp, value());
         emit scrolled(EndScroll, value());
     }
 }

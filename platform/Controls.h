@@ -70,6 +70,7 @@ signals:
 protected:
     void keyReleaseEvent(QKeyEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
     bool keyStepped = false;

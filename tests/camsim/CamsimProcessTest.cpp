@@ -2,6 +2,7 @@
 #include "SerialPort.h"
 
 #include "DriverUpload.h"
+#include "common/CamsimProcess.h"
 #include "common/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -19,74 +20,6 @@
 namespace {
 
 using Ms = std::chrono::milliseconds;
-
-class Camsim {
-public:
-    explicit Camsim(std::vector<std::string> args) {
-        int fds[2];
-        if (::pipe(fds) != 0)
-            throw std::runtime_error("pipe");
-        pid = ::fork();
-        if (pid == 0) {
-            ::dup2(fds[1], 1);
-            ::close(fds[0]);
-            ::close(fds[1]);
-            std::vector<char*> argv;
-            static std::string path = CAMSIM_PATH;
-            argv.push_back(path.data());
-            for (auto& a : args)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            ::execv(path.c_str(), argv.data());
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        out = fds[0];
-    }
-    ~Camsim() {
-        if (pid > 0)
-            stop();
-        ::close(out);
-    }
-
-    // One line of standard output, without its newline; empty after timeoutMs.
-    std::string readLine(int timeoutMs = 3000) {
-        std::string line;
-        const auto end = std::chrono::steady_clock::now() + Ms(timeoutMs);
-        while (std::chrono::steady_clock::now() < end) {
-            pollfd p{out, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0)
-                continue;
-            char c;
-            if (::read(out, &c, 1) != 1)
-                break;
-            if (c == '\n')
-                return line;
-            line += c;
-        }
-        return {};
-    }
-
-    // SIGTERM and the exit status.
-    int stop() {
-        ::kill(pid, SIGTERM);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-    int waitExit() {
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-private:
-    pid_t pid = -1;
-    int out = -1;
-};
 
 std::string readLinkTarget(const std::string& link) {
     char buf[256];
@@ -153,7 +86,7 @@ Upload smallWindow(int w, int h, int b) {
 TEST(CamsimProcess, ServesImagesSurvivesReopeningAndCleansUp) {
     TempDir dir;
     const std::string log = dir.file("frames.log");
-    Camsim sim({"--port", "4", "--port", "6", "--time-scale", "0.001", "--log", log});
+    CamsimProcess sim({"--port", "4", "--port", "6", "--time-scale", "0.001", "--log", log});
     const std::string first = sim.readLine();
     const std::string link = serialPortsFolder() + "/COM4";
     const std::string target = readLinkTarget(link);
@@ -210,7 +143,7 @@ TEST(CamsimProcess, InjectedFaults) {
         {"unplug-after=100", 100, true},
     };
     for (const auto& c : cases) {
-        Camsim sim({"--time-scale", "0.001", "--fault", c.fault});
+        CamsimProcess sim({"--time-scale", "0.001", "--fault", c.fault});
         ASSERT_FALSE(sim.readLine().empty()) << c.fault;
         const std::string before = readLinkTarget(serialPortsFolder() + "/COM2");
         PosixSerialPort port;
@@ -235,7 +168,7 @@ TEST(CamsimProcess, InjectedFaults) {
 }
 
 TEST(CamsimProcess, StartsOverCleanlyAfterAnAbandonedOrImpossibleRequest) {
-    Camsim sim({"--rate", "4000"});
+    CamsimProcess sim({"--rate", "4000"});
     ASSERT_FALSE(sim.readLine().empty());
     Upload big = smallWindow(100, 40, 1), small = smallWindow(32, 4, 1);
     big.exposure = small.exposure = 0;
@@ -264,7 +197,7 @@ TEST(CamsimProcess, StartsOverCleanlyAfterAnAbandonedOrImpossibleRequest) {
 
 TEST(CamsimProcess, PacesTheTransfer) {
     // 4000 bytes at 20000 bytes per second take at least 0.15 s after the first line.
-    Camsim sim({"--time-scale", "1", "--rate", "20000"});
+    CamsimProcess sim({"--time-scale", "1", "--rate", "20000"});
     ASSERT_FALSE(sim.readLine().empty());
     PosixSerialPort port;
     ASSERT_TRUE(openPort(port, 2));
@@ -277,9 +210,9 @@ TEST(CamsimProcess, PacesTheTransfer) {
 }
 
 TEST(CamsimProcess, HelpAndBadOptions) {
-    Camsim help({"--help"});
+    CamsimProcess help({"--help"});
     EXPECT_EQ(help.readLine(), "usage: camsim [options]");
     EXPECT_EQ(help.waitExit(), 0);
-    Camsim bad({"--scene", "nebula"});
+    CamsimProcess bad({"--scene", "nebula"});
     EXPECT_EQ(bad.waitExit(), 2);
 }

@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QTest>
 #include <QThread>
+#include <QWheelEvent>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -381,6 +382,15 @@ TEST(Controls, SliderReportsDragKeysAndEndOfScroll) {
     EXPECT_EQ(seen[0], std::make_pair(int(ScrollSlider::ThumbTrack), 40));
     EXPECT_EQ(seen[1], std::make_pair(int(ScrollSlider::ThumbTrack), 60));
     EXPECT_EQ(seen.back(), std::make_pair(int(ScrollSlider::EndScroll), 60));
+
+    // A wheel notch: a step and its end together.
+    seen.clear();
+    QWheelEvent wheel(QPointF(10, 10), s->mapToGlobal(QPointF(10, 10)), QPoint(), QPoint(0, 120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(s, &wheel);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen.back(), std::make_pair(int(ScrollSlider::EndScroll), s->value()));
+    EXPECT_NE(s->value(), 60);
 }
 
 TEST(Controls, RadioGroupNoneCheckedReadsMinusOne) {
