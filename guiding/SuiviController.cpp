@@ -89,7 +89,8 @@ void CSuiviController::startGuiding(ImageBuffer& image, int mx, int my, bool mar
 }
 
 void CSuiviController::guideTick(ImageBuffer& image) {
-    const GuideTick tick = evaluateGuideTick(image, params(), GuideState{refX, refY, zone_, threshold});
+    const GuideTick tick =
+        evaluateGuideTick(image, params(), GuideState{refX, refY, zone_, threshold});
     if (tick.moveSent && camera)
         camera->deplacement(tick.move.axis1, tick.move.axis2);
     zone_ = tick.zone;

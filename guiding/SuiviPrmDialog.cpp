@@ -10,12 +10,12 @@ struct KeyField {
     int SuiviPrm::*field;
 };
 constexpr KeyField kKeyFields[12] = {
-    {kSuiviPrmKeys[0], &SuiviPrm::gain1},    {kSuiviPrmKeys[1], &SuiviPrm::gain2},
-    {kSuiviPrmKeys[2], &SuiviPrm::inv1},     {kSuiviPrmKeys[3], &SuiviPrm::inv2},
-    {kSuiviPrmKeys[4], &SuiviPrm::inv12},    {kSuiviPrmKeys[5], &SuiviPrm::biais1},
-    {kSuiviPrmKeys[6], &SuiviPrm::biais2},   {kSuiviPrmKeys[7], &SuiviPrm::cadence},
-    {kSuiviPrmKeys[8], &SuiviPrm::rot},      {kSuiviPrmKeys[9], &SuiviPrm::capture},
-    {kSuiviPrmKeys[10], &SuiviPrm::mvtmax},  {kSuiviPrmKeys[11], &SuiviPrm::gt},
+    {kSuiviPrmKeys[0], &SuiviPrm::gain1},   {kSuiviPrmKeys[1], &SuiviPrm::gain2},
+    {kSuiviPrmKeys[2], &SuiviPrm::inv1},    {kSuiviPrmKeys[3], &SuiviPrm::inv2},
+    {kSuiviPrmKeys[4], &SuiviPrm::inv12},   {kSuiviPrmKeys[5], &SuiviPrm::biais1},
+    {kSuiviPrmKeys[6], &SuiviPrm::biais2},  {kSuiviPrmKeys[7], &SuiviPrm::cadence},
+    {kSuiviPrmKeys[8], &SuiviPrm::rot},     {kSuiviPrmKeys[9], &SuiviPrm::capture},
+    {kSuiviPrmKeys[10], &SuiviPrm::mvtmax}, {kSuiviPrmKeys[11], &SuiviPrm::gt},
 };
 
 } // namespace
