@@ -26,8 +26,11 @@ void CSuiviController::createPanels(QWidget* parentView, CCamera* cam,
         suiviPanel = new CSuiviPanel(view, camera, std::move(postCommand));
         suiviPanel->create();
     }
-    if (!prmDialog)
+    if (!prmDialog) {
         prmDialog = new CSuiviPrmDialog(view);
+        // A start always reloads, but the working values are never left unset.
+        loadParams();
+    }
 }
 
 void CSuiviController::loadParams() {

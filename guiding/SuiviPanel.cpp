@@ -33,24 +33,26 @@ bool CSuiviPanel::create() {
 
 void CSuiviPanel::createControls(ControlBuilder& b) {
     const Qt::Alignment right = Qt::AlignRight;
-    b.group(QStringLiteral("Erreur"), 4, 3, 96, 32);
+    // The unit sits between the two error fields, under them, so that each
+    // field has room for a sign and three decimals.
+    b.group(QStringLiteral("Erreur"), 4, 3, 96, 40);
     b.label(QStringLiteral("1"), 8, 17, 5, 8);
-    b.edit(Error1Edit, 14, 15, 26, 12, right, true);
-    b.label(QStringLiteral("Nb pixels"), 41, 17, 30, 8, Qt::AlignCenter);
-    b.edit(Error2Edit, 72, 15, 22, 12, right, true);
-    b.label(QStringLiteral("2"), 95, 17, 5, 8);
+    b.edit(Error1Edit, 14, 15, 34, 12, right, true);
+    b.edit(Error2Edit, 56, 15, 34, 12, right, true);
+    b.label(QStringLiteral("2"), 92, 17, 5, 8);
+    b.label(QStringLiteral("Nb pixels"), 24, 30, 56, 8, Qt::AlignCenter);
 
-    b.group(QStringLiteral("Niveau guide"), 4, 38, 96, 30);
-    b.edit(LevelEdit, 14, 50, 40, 12, right, true);
-    b.label(QStringLiteral("niveaux"), 58, 52, 36, 8);
+    b.group(QStringLiteral("Niveau guide"), 4, 46, 96, 28);
+    b.edit(LevelEdit, 14, 57, 40, 12, right, true);
+    b.label(QStringLiteral("niveaux"), 58, 59, 36, 8);
 
-    b.button(ParamsButton, QStringLiteral("Paramètres"), 22, 74, 60, 14);
-    b.button(UpButton, QStringLiteral("Haut"), 35, 94, 34, 14);
-    b.button(LeftButton, QStringLiteral("Gauche"), 8, 110, 38, 14);
-    b.button(RightButton, QStringLiteral("Droite"), 58, 110, 38, 14);
-    b.button(DownButton, QStringLiteral("Bas"), 35, 126, 34, 14);
-    b.button(StartButton, QStringLiteral("Demarrer"), 6, 152, 44, 14);
-    b.button(StopButton, QStringLiteral("Arreter"), 54, 152, 44, 14);
+    b.button(ParamsButton, QStringLiteral("Paramètres"), 22, 80, 60, 14);
+    b.button(UpButton, QStringLiteral("Haut"), 35, 98, 34, 14);
+    b.button(LeftButton, QStringLiteral("Gauche"), 8, 114, 38, 14);
+    b.button(RightButton, QStringLiteral("Droite"), 58, 114, 38, 14);
+    b.button(DownButton, QStringLiteral("Bas"), 35, 130, 34, 14);
+    b.button(StartButton, QStringLiteral("Demarrer"), 6, 154, 44, 14);
+    b.button(StopButton, QStringLiteral("Arreter"), 54, 154, 44, 14);
 }
 
 void CSuiviPanel::doDataExchange(DataExchange& dx) {

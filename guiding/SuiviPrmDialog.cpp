@@ -55,12 +55,12 @@ void CSuiviPrmDialog::createControls(ControlBuilder& b) {
     b.numberEdit(RotEdit, 94, 78, 34, 12);
 
     b.group(QStringLiteral("Suivi"), 5, 106, 130, 54);
-    b.label(QStringLiteral("cadence"), 12, 120, 30, 8);
-    b.numberEdit(CadenceEdit, 42, 118, 26, 12);
-    b.label(QStringLiteral("zone/capture"), 71, 120, 36, 8);
-    b.numberEdit(CaptureEdit, 108, 118, 20, 12);
-    b.label(QStringLiteral("Déplac/ maxi"), 12, 141, 44, 8);
-    b.numberEdit(MvtMaxEdit, 58, 139, 26, 12);
+    b.label(QStringLiteral("cadence"), 9, 120, 29, 8);
+    b.numberEdit(CadenceEdit, 38, 118, 23, 12);
+    b.label(QStringLiteral("zone/capture"), 63, 120, 44, 8);
+    b.numberEdit(CaptureEdit, 108, 118, 21, 12);
+    b.label(QStringLiteral("Déplac/ maxi"), 9, 141, 44, 8);
+    b.numberEdit(MvtMaxEdit, 55, 139, 26, 12);
 
     b.button(1, QStringLiteral("OK"), 22, 166, 44, 14);
     b.button(2, QStringLiteral("Cancel"), 74, 166, 44, 14);
