@@ -5,6 +5,8 @@
 #include "StarMeasure.h"
 #include "SuiviController.h"
 #include "SuiviPrmDialog.h"
+
+#include "common/CamsimProcess.h"
 #include "common/ModalWatcher.h"
 
 #include <QFile>
@@ -12,12 +14,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <csignal>
 #include <memory>
-#include <poll.h>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -26,56 +24,6 @@ constexpr int kPort = 7;
 constexpr int kWidth = 160;
 constexpr int kHeight = 128;
 constexpr int kImages = 60;
-
-// camsim as a child process; gone with the object.
-class Camsim {
-public:
-    explicit Camsim(std::vector<std::string> args) {
-        int fds[2];
-        if (::pipe(fds) != 0)
-            return;
-        pid = ::fork();
-        if (pid == 0) {
-            ::dup2(fds[1], 1);
-            ::close(fds[0]);
-            ::close(fds[1]);
-            std::string path = CAMSIM_PATH;
-            std::vector<char*> argv{path.data()};
-            for (auto& a : args)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            ::execv(path.c_str(), argv.data());
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        out = fds[0];
-    }
-    ~Camsim() {
-        if (pid > 0) {
-            ::kill(pid, SIGTERM);
-            ::waitpid(pid, nullptr, 0);
-        }
-        if (out >= 0)
-            ::close(out);
-    }
-    // True once it has printed its "camsim: COM<n> -> ..." line.
-    bool ready() {
-        std::string line;
-        char c = 0;
-        for (;;) {
-            pollfd p{out, POLLIN, 0};
-            if (::poll(&p, 1, 5000) <= 0 || ::read(out, &c, 1) != 1)
-                return false;
-            if (c == '\n')
-                return line.rfind("camsim: COM", 0) == 0;
-            line += c;
-        }
-    }
-
-private:
-    pid_t pid = -1;
-    int out = -1;
-};
 
 void pressOk(QWidget* w) {
     QTimer::singleShot(
@@ -101,9 +49,9 @@ LoopRun runLoop(bool guided) {
         SettingsStore::writeInt("AcqPrm", key, value);
     SettingsStore::writeInt("SuiviPrm", "capture", 16);
 
-    Camsim sim({"--port", std::to_string(kPort), "--drift", "0.05,-0.04", "--time-scale", "0.05",
+    CamsimProcess sim({"--port", std::to_string(kPort), "--drift", "0.05,-0.04", "--time-scale", "0.05",
                 "--seed", "3"});
-    EXPECT_TRUE(sim.ready());
+    EXPECT_EQ(sim.readLine(5000).rfind("camsim: COM", 0), 0u);
     auto camera = std::make_unique<CCamera>();
     {
         ModalWatcher watcher([](QWidget* w) {
