@@ -91,6 +91,8 @@ int FitsHeader::writeFits(std::FILE* file, unsigned short* pixels) const {
     bool ok = std::fwrite(block.data(), 1, kFitsBlockSize, file) == std::size_t(kFitsBlockSize);
 
     const std::int64_t count = std::int64_t(naxis1) * naxis2;
+    if (count > 0 && !pixels)
+        ok = false; // a header announcing data that is not there is no FITS file
     if (count > 0 && pixels) {
         // Big-endian on file: swap in place for the one write, then back.
         swapBytes16(pixels, std::size_t(count));

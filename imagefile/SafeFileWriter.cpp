@@ -54,7 +54,9 @@ SafeFileWriter::SafeFileWriter(const QString& target)
     const std::string name = slash == std::string::npos ? targetPath : targetPath.substr(slash + 1);
     if (name.empty())
         return;
-    std::string pattern = folderOf(targetPath) + "/." + name + ".XXXXXX";
+    // Shortened so that a name near the length limit still leaves room.
+    constexpr std::size_t kMaxStem = 200;
+    std::string pattern = folderOf(targetPath) + "/." + name.substr(0, kMaxStem) + ".XXXXXX";
     const int fd = ::mkstemp(pattern.data());
     if (fd < 0)
         return;

@@ -221,6 +221,12 @@ TEST_F(FitsWriter, ValuesAreBigEndianAndTheCallersBufferIsKept) {
                             0x00, 0x00, 0x00, 0x12, 0x34, 0x00, 0xFF};
     EXPECT_EQ(Bytes(file.begin() + 2880, file.begin() + 2880 + 14), expected);
     EXPECT_EQ(values, before);
+
+    // Data announced but missing is a failed write, not a short file.
+    std::FILE* f = std::fopen(dir.file("none.fit").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    EXPECT_NE(h.writeFits(f, nullptr), 0);
+    std::fclose(f);
 }
 
 TEST_F(FitsWriter, AcqCardsShowTheStoreOrItsDefaults) {

@@ -242,6 +242,11 @@ TEST(SafeSave, ReplacingKeepsPermissionsAndFollowsLinks) {
     ASSERT_EQ(::stat(dir.file("new.fit").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0644u);
     EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"link.fit", "new.fit", "real.fit"}));
+
+    // A name near the file-system limit still leaves room for the temporary file.
+    const std::string longName = std::string(250, 'n') + ".fit";
+    EXPECT_EQ(saveFits(q(dir.file(longName)), image, 0), 0);
+    EXPECT_EQ(readBytes(dir.file(longName)).size(), 5760u);
 }
 
 TEST(SaveMessages, NameTheFile) {
