@@ -39,3 +39,5 @@ inline void swapBytes16(unsigned short* values, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i)
         values[i] = static_cast<unsigned short>((values[i] >> 8) | (values[i] << 8));
 }
+
+static_assert(sizeof(FitsHeader) == 11 * sizeof(int), "eleven integers, nothing else");
