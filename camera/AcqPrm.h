@@ -1,0 +1,32 @@
+#pragma once
+
+// The acquisition parameters, kept in section AcqPrm of the settings store
+// under the field names. Defaults are those of an empty store.
+struct AcqPrm {
+    int binning = 1;
+    int pause_s = 1;
+    int pause_cs = 0;
+    int option1 = 0; // "Non Int": kept and shown only
+    int option2 = 0; // "EPP": kept and shown only
+    int option3 = 0; // high gain
+    int option4 = 1; // raw image kept as the dark frame
+    int img_w = 1280;
+    int img_h = 1024;
+    int img_y0 = 0;
+    int img_x0 = 0;
+    int prm1 = 0;  // gain
+    int prm2 = 0;  // serial port number
+    int prm3 = 10; // offset
+    int bdt = 90;  // time base
+    int vitv = 5;
+    int vitp = 2;
+    int C = 14;
+    int Y2 = 14;
+    int Y1 = 14;
+    int M = 14;
+
+    // Reads every key, the window size defaulting to the sensor size.
+    void load(int sensorWidth, int sensorHeight);
+    // Writes every key.
+    void save() const;
+};

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+// The integer header of a 16-bit FITS image, shared by the writer, the reader
+// and the document's save. day 0 means "no date": DATE and TIME are left out.
+struct FitsHeader {
+    int naxis1 = 0;
+    int naxis2 = 0;
+    int naxis3 = 0;
+    int naxis = 2;
+    int bitpix = 16;
+    int day = 0;
+    int month = 0;
+    int year = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+
+    void setDateTime(int year, int month, int day, int hour, int minute, int second);
+
+    // Writes the header block (with the ACQ comment group taken from the
+    // AcqPrm settings at this moment), naxis1 x naxis2 big-endian values and
+    // the zero padding, from the current position of an open binary stream.
+    // The pixels are byte-swapped in place for the write and swapped back, so
+    // the caller's buffer is unchanged on return. Returns 0 when every write
+    // and the final flush succeeded, non-zero otherwise.
+    int writeFits(std::FILE* file, unsigned short* pixels) const;
+};
+
+// FITS files are made of 2880-byte records of 36 cards of 80 characters.
+inline constexpr int kFitsCardSize = 80;
+inline constexpr int kFitsCardsPerBlock = 36;
+inline constexpr int kFitsBlockSize = kFitsCardSize * kFitsCardsPerBlock;
+
+// Exchanges the two bytes of every value (a loop the compiler vectorises).
+inline void swapBytes16(unsigned short* values, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i)
+        values[i] = static_cast<unsigned short>((values[i] >> 8) | (values[i] << 8));
+}
+
+static_assert(sizeof(FitsHeader) == 11 * sizeof(int), "eleven integers, nothing else");

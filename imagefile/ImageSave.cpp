@@ -1,0 +1,45 @@
+#include "ImageSave.h"
+
+#include "ImageBuffer.h"
+#include "SafeFileWriter.h"
+
+bool isBmpName(const QString& path) {
+    return path.contains(QLatin1String(".BMP"), Qt::CaseSensitive) ||
+           path.contains(QLatin1String(".bmp"), Qt::CaseSensitive);
+}
+
+FitsHeader fitsHeaderFor(const ImageBuffer& image, std::time_t acquisitionTime) {
+    FitsHeader header;
+    header.naxis1 = image.width;
+    header.naxis2 = image.height;
+    header.naxis3 = 0;
+    header.naxis = 2;
+    header.bitpix = 16;
+    std::tm local{};
+    if (acquisitionTime != 0 && ::localtime_r(&acquisitionTime, &local))
+        header.setDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                           local.tm_min, local.tm_sec);
+    return header;
+}
+
+int saveFits(const QString& path, ImageBuffer& image, std::time_t acquisitionTime) {
+    if (!image.pixels || image.width <= 0 || image.height < 0)
+        return 1;
+    const FitsHeader header = fitsHeaderFor(image, acquisitionTime);
+    SafeFileWriter out(path);
+    if (!out.file())
+        return 1;
+    if (header.writeFits(out.file(), image.pixels) != 0)
+        return 1;
+    return out.commit() ? 0 : 1;
+}
+
+QString imageSaveFailedMessage(const QString& path) {
+    return QStringLiteral("Impossible d'enregistrer le fichier %1. Le fichier précédent est "
+                          "resté intact.")
+        .arg(path);
+}
+
+QString noImageToSaveMessage() {
+    return QStringLiteral("Aucune image à enregistrer.");
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "FitsHeader.h"
+
+#include <QString>
+
+#include <ctime>
+
+class ImageBuffer;
+
+// A save whose path contains ".BMP" or ".bmp" anywhere (exact case, so a
+// folder "a.bmp.d" counts and ".Bmp" does not) writes what the view shows as
+// BMP; every other path is written as FITS.
+bool isBmpName(const QString& path);
+
+// The header the document saves with: width x height, 2 axes, 16 bits, and
+// the acquisition time broken down in local time. A time of 0 (never set by
+// the camera) leaves day at 0, so the file carries no DATE and TIME rather
+// than a false 1970 date.
+FitsHeader fitsHeaderFor(const ImageBuffer& image, std::time_t acquisitionTime);
+
+// Writes the image as FITS. The previous file at path stays intact unless the
+// whole new file was written. Returns 0 on success, 1 on failure (no image,
+// folder missing or unwritable, disk full, path naming a folder...). The
+// image's pixels are unchanged on return.
+int saveFits(const QString& path, ImageBuffer& image, std::time_t acquisitionTime);
+
+// Texts for the user when a save fails or has nothing to write.
+QString imageSaveFailedMessage(const QString& path);
+QString noImageToSaveMessage();

@@ -1,0 +1,255 @@
+#include "BmpWriter.h"
+#include "ImageBuffer.h"
+#include "ImageSave.h"
+#include "TestFiles.h"
+#include "common/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::uint32_t le32(const Bytes& b, std::size_t at) {
+    return std::uint32_t(b[at]) | std::uint32_t(b[at + 1]) << 8 | std::uint32_t(b[at + 2]) << 16 |
+           std::uint32_t(b[at + 3]) << 24;
+}
+unsigned le16(const Bytes& b, std::size_t at) {
+    return unsigned(b[at]) | unsigned(b[at + 1]) << 8;
+}
+
+QString q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+// Files left in a folder: a failed save must not leave its temporary behind.
+std::vector<std::string> namesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Limits the size of files this process may write, so that a write fails the
+// way it does on a full disk (also when the tests run as root).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previousHandler);
+    }
+
+private:
+    rlimit saved{};
+    void (*previousHandler)(int) = nullptr;
+};
+
+Bytes bitmap24(int width, int height) {
+    Bytes bits(std::size_t(bmpRowBytes(width, 24)) * height);
+    for (std::size_t i = 0; i < bits.size(); ++i)
+        bits[i] = static_cast<unsigned char>(i * 31 + i / 977);
+    return bits;
+}
+
+} // namespace
+
+TEST(SaveDispatch, BmpOnlyForExactCaseBmpAnywhereInThePath) {
+    struct Case {
+        const char* path;
+        bool bmp;
+    };
+    char sequenceName[64];
+    std::snprintf(sequenceName, sizeof sequenceName, "/obs/m31_%04d.fit", 12);
+    const Case cases[] = {
+        {"/tmp/a.bmp", true},  {"/tmp/A.BMP", true},  {"/tmp/a.bmp.d/x.fit", true},
+        {"/tmp/x.bmpx", true}, {"/tmp/a.Bmp", false}, {"/tmp/a.bMP", false},
+        {"/tmp/abmp", false},  {sequenceName, false}, {"/tmp/a.fit", false},
+        {"", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(isBmpName(QString::fromUtf8(c.path)), c.bmp) << c.path;
+}
+
+TEST(BmpWriter, ColourBitmapOfA768WideImage) {
+    TempDir dir;
+    const int w = (768 & 0x7FFC) + 4, h = 512;
+    const Bytes bits = bitmap24(w, h);
+    const std::string path = dir.file("m31.bmp");
+    ASSERT_EQ(writeBmp(q(path), bits.data(), w, h, 24), 0);
+    const Bytes file = readBytes(path);
+    ASSERT_EQ(file.size(), 1185846u);
+    EXPECT_EQ(file[0], 'B');
+    EXPECT_EQ(file[1], 'M');
+    const std::pair<std::size_t, std::uint32_t> fields32[] = {
+        {2, 1185846}, {6, 0},  {10, 54}, {14, 40}, {18, 772}, {22, 512},
+        {30, 0},      {34, 0}, {38, 0},  {42, 0},  {46, 0},   {50, 0}};
+    for (auto [at, v] : fields32)
+        EXPECT_EQ(le32(file, at), v) << "offset " << at;
+    EXPECT_EQ(le16(file, 26), 1u);
+    EXPECT_EQ(le16(file, 28), 24u);
+    EXPECT_EQ(Bytes(file.begin() + 54, file.end()), bits);
+}
+
+TEST(BmpWriter, EightBitBitmapsAreExpandedThroughTheirColourTable) {
+    TempDir dir;
+    unsigned char table[256 * 4];
+    for (int i = 0; i < 256; ++i) {
+        table[4 * i] = static_cast<unsigned char>(i);           // blue
+        table[4 * i + 1] = static_cast<unsigned char>(255 - i); // green
+        table[4 * i + 2] = static_cast<unsigned char>(i * 7);   // red
+        table[4 * i + 3] = 0;
+    }
+    for (int w : {8, 5, 1}) {
+        SCOPED_TRACE(w);
+        const int h = 3;
+        const int inRow = int(bmpRowBytes(w, 8));
+        Bytes bits(std::size_t(inRow) * h, 0xEE);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                bits[std::size_t(y * inRow + x)] = static_cast<unsigned char>(y * 100 + x * 13);
+        const std::string path = dir.file("g.bmp");
+        ASSERT_EQ(writeBmp(q(path), bits.data(), w, h, 8, table), 0);
+        const Bytes file = readBytes(path);
+        const int outRow = int(bmpRowBytes(w, 24));
+        ASSERT_EQ(file.size(), std::size_t(54 + outRow * h));
+        EXPECT_EQ(le32(file, 2), file.size());
+        EXPECT_EQ(le16(file, 28), 24u);
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                const int index = (y * 100 + x * 13) & 0xFF;
+                const std::size_t at = std::size_t(54 + y * outRow + 3 * x);
+                EXPECT_EQ(file[at], table[4 * index]);
+                EXPECT_EQ(file[at + 1], table[4 * index + 1]);
+                EXPECT_EQ(file[at + 2], table[4 * index + 2]);
+            }
+            for (int pad = 3 * w; pad < outRow; ++pad)
+                EXPECT_EQ(file[std::size_t(54 + y * outRow + pad)], 0);
+        }
+    }
+}
+
+TEST(BmpWriter, NothingIsWrittenWithoutAUsableBitmap) {
+    TempDir dir;
+    const Bytes bits(64, 1);
+    const unsigned char table[1024] = {};
+    struct Case {
+        const char* name;
+        const unsigned char* bits;
+        int w, h, bpp;
+        const unsigned char* table;
+    };
+    const Case cases[] = {
+        {"no bitmap", nullptr, 4, 4, 24, nullptr},
+        {"zero width", bits.data(), 0, 4, 24, nullptr},
+        {"negative height", bits.data(), 4, -1, 24, nullptr},
+        {"16 bits", bits.data(), 4, 4, 16, nullptr},
+        {"8 bits without table", bits.data(), 4, 4, 8, nullptr},
+        {"file over 4 GiB", bits.data(), 65536, 65536, 8, table},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(writeBmp(q(dir.file("n.bmp")), c.bits, c.w, c.h, c.bpp, c.table), 1) << c.name;
+        EXPECT_TRUE(namesIn(dir.path()).empty()) << c.name;
+    }
+}
+
+TEST(SafeSave, FailedSavesLeaveThePreviousFileIntact) {
+    TempDir dir;
+    ImageBuffer image;
+    fillImage(image, 300, 200, randomPixels(300 * 200, 4));
+    const Bytes bits = bitmap24(300, 200);
+    const std::string fitsPath = dir.file("old.fit");
+    const std::string bmpPath = dir.file("old.bmp");
+    const Bytes oldFits(5760, 'F');
+    const Bytes oldBmp(100, 'B');
+    writeBytes(fitsPath, oldFits);
+    writeBytes(bmpPath, oldBmp);
+    ASSERT_EQ(::mkdir(dir.file("folder.fit").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(dir.file("folder.bmp").c_str(), 0755), 0);
+    const auto before = namesIn(dir.path());
+    {
+        // A disk that fills up half way through the file.
+        FileSizeLimit limit(20000);
+        EXPECT_EQ(saveFits(q(fitsPath), image, 1), 1);
+        EXPECT_EQ(writeBmp(q(bmpPath), bits.data(), 300, 200, 24), 1);
+    }
+    EXPECT_EQ(readBytes(fitsPath), oldFits);
+    EXPECT_EQ(readBytes(bmpPath), oldBmp);
+
+    // Targets that cannot be written at all.
+    const std::string targets[] = {dir.file("no/such/folder/x.fit"), dir.file("folder.fit"),
+                                   dir.file("folder.bmp"), dir.path() + "/"};
+    for (const std::string& t : targets) {
+        EXPECT_EQ(saveFits(q(t), image, 1), 1) << t;
+        EXPECT_EQ(writeBmp(q(t), bits.data(), 300, 200, 24), 1) << t;
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("folder.fit")));
+    EXPECT_TRUE(std::filesystem::is_empty(dir.file("folder.fit")));
+    EXPECT_EQ(namesIn(dir.path()), before);
+
+    ImageBuffer empty;
+    EXPECT_EQ(saveFits(q(dir.file("empty.fit")), empty, 1), 1);
+    EXPECT_EQ(namesIn(dir.path()), before);
+    EXPECT_EQ(pixelsOf(image), randomPixels(300 * 200, 4));
+}
+
+TEST(SafeSave, ReadOnlyFolderRefusesTheSave) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root writes into read-only folders";
+    TempDir dir;
+    const std::string folder = dir.file("ro");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    const Bytes old(10, 'x');
+    writeBytes(folder + "/a.fit", old);
+    ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
+    ImageBuffer image;
+    fillImage(image, 2, 2, {1, 2, 3, 4});
+    EXPECT_EQ(saveFits(q(folder + "/a.fit"), image, 1), 1);
+    EXPECT_EQ(readBytes(folder + "/a.fit"), old);
+}
+
+TEST(SafeSave, ReplacingKeepsPermissionsAndFollowsLinks) {
+    TempDir dir;
+    ImageBuffer image;
+    fillImage(image, 2, 1, {7, 8});
+    const std::string real = dir.file("real.fit");
+    writeBytes(real, Bytes(3, 'o'));
+    ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
+    ASSERT_EQ(::symlink("real.fit", dir.file("link.fit").c_str()), 0);
+
+    ASSERT_EQ(saveFits(q(dir.file("link.fit")), image, 0), 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.fit")));
+    EXPECT_EQ(readBytes(real).size(), 5760u);
+    struct stat info {};
+    ASSERT_EQ(::stat(real.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+
+    // A new file gets the permissions the user's umask allows.
+    const mode_t mask = ::umask(022);
+    ASSERT_EQ(saveFits(q(dir.file("new.fit")), image, 0), 0);
+    ::umask(mask);
+    ASSERT_EQ(::stat(dir.file("new.fit").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0644u);
+    EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"link.fit", "new.fit", "real.fit"}));
+
+    // A name near the file-system limit still leaves room for the temporary file.
+    const std::string longName = std::string(250, 'n') + ".fit";
+    EXPECT_EQ(saveFits(q(dir.file(longName)), image, 0), 0);
+    EXPECT_EQ(readBytes(dir.file(longName)).size(), 5760u);
+}
+
+TEST(SaveMessages, NameTheFile) {
+    EXPECT_TRUE(imageSaveFailedMessage(QStringLiteral("/x/é.fit")).contains("/x/é.fit"));
+    EXPECT_FALSE(noImageToSaveMessage().isEmpty());
+}
