@@ -4,14 +4,18 @@
 
 #include "Clock.h"
 #include "SerialLink.h"
+#include "SettingsStore.h"
 #include "common/ModalWatcher.h"
 
+#include <QFile>
 #include <gtest/gtest.h>
 
 // Puts a scripted port and a hand-set clock behind the link for one test.
 class LinkFixture : public ::testing::Test {
 protected:
     void SetUp() override {
+        // Every test starts from an empty store.
+        QFile::remove(SettingsStore::filePath());
         SerialLink::setPort(&port);
         SerialLink::setClock(&clock);
     }

@@ -177,7 +177,7 @@ TEST(CamsimProcess, ServesImagesSurvivesReopeningAndCleansUp) {
         // The driver closed the port and opens it again: the camera still answers.
         PosixSerialPort port;
         ASSERT_TRUE(openPort(port, 4));
-        send(port, Batch().imageRequest().bytes);
+        send(port, Batch().move(0x41, 5).imageRequest().bytes);
         EXPECT_EQ(collect(port, expected).bytes.size(), expected);
     }
     EXPECT_EQ(sim.stop(), 0);
@@ -191,6 +191,9 @@ TEST(CamsimProcess, ServesImagesSurvivesReopeningAndCleansUp) {
     EXPECT_NE(text.str().find("31 00 80 00 30  geometry"), std::string::npos);
     EXPECT_NE(text.str().find("image start"), std::string::npos);
     EXPECT_NE(text.str().find("sent 6144 bytes"), std::string::npos);
+    EXPECT_NE(text.str().find("30 00 41 00 05  move first axis +5"), std::string::npos);
+    EXPECT_NE(text.str().find("move applied: sky shifted by moves to (0.050, 0.000) px"),
+              std::string::npos);
 }
 
 TEST(CamsimProcess, InjectedFaults) {

@@ -1,0 +1,130 @@
+#include "CCamera.h"
+
+#include "AcqPrmDlg.h"
+#include "CameraProtocol.h"
+#include "DriverMessage.h"
+#include "SettingsStore.h"
+
+#include <QString>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+const char* const section = "AcqPrm";
+const int initPortDefault = 2;
+
+int truncToInt(long double v) {
+    if (std::isnan(v))
+        return 0;
+    if (v >= static_cast<long double>(std::numeric_limits<int>::max()))
+        return std::numeric_limits<int>::max();
+    if (v <= static_cast<long double>(std::numeric_limits<int>::min()))
+        return std::numeric_limits<int>::min();
+    return static_cast<int>(v);
+}
+
+} // namespace
+
+CCamera::CCamera() : sensorWidth(fullWidth), sensorHeight(fullHeight), darkFrame{} {}
+
+CCamera::~CCamera() {
+    SerialLink::instance().portClose();
+}
+
+CCamera::CCamera(const CCamera& other) = default;
+
+CCamera& CCamera::operator=(const CCamera& other) = default;
+
+void CCamera::init() {
+    const AcqPrm d;
+    const int port = SettingsStore::getInt(section, "prm2", initPortDefault);
+    const int timeBase = SettingsStore::getInt(section, "bdt", d.bdt);
+    camera_protocol::cameraStart(port, timeBase);
+}
+
+int CCamera::getAcqPrm(QWidget* parent) {
+    init();
+    if (!dialogCreated) {
+        dialogParent = parent;
+        dialogCreated = true;
+    }
+    CAcqPrmDlg dlg(dialogParent ? dialogParent.data() : parent, prm, sensorWidth, sensorHeight);
+    return dlg.doModal();
+}
+
+int CCamera::reglage() {
+    CameraSettings s;
+    s.width = prm.img_w;
+    s.height = prm.img_h;
+    s.binning = prm.binning;
+    s.originX = prm.img_x0;
+    s.originY = prm.img_y0;
+    s.exposure = getPauseEnSecondes();
+    s.highGain = prm.option3;
+    s.gain = prm.prm1;
+    s.offset = prm.prm3;
+    s.C = prm.C;
+    s.Y2 = prm.Y2;
+    s.Y1 = prm.Y1;
+    s.M = prm.M;
+    s.vitv = prm.vitv;
+    s.vitp = prm.vitp;
+    camera_protocol::uploadSettings(s);
+    return 0;
+}
+
+bool CCamera::windowFitsSensor() const {
+    const int b = prm.binning;
+    if (b < 1 || b > 4 || prm.img_w < 1 || prm.img_h < 1)
+        return false;
+    return prm.img_w <= sensorWidth / b && prm.img_h <= sensorHeight / b;
+}
+
+int CCamera::acquerir(unsigned short* pixels) {
+    // The store can hold a window the dialog never checked; such a window would
+    // not fit the receive buffer nor the dark frame, so it is refused.
+    if (!windowFitsSensor()) {
+        showDriverError(QStringLiteral("Taille non valide"));
+        return 2;
+    }
+    const int width = prm.img_w;
+    const int height = prm.img_h;
+    const int r = camera_protocol::readImage(width, height, prm.binning, pixels,
+                                             getPauseEnSecondes(), &acqTime);
+    if (r != 0) {
+        showDriverError(QStringLiteral("Erreur lecture image"));
+        camera_protocol::cameraStart(prm.prm2, prm.bdt);
+        return 2;
+    }
+    const std::size_t n = std::size_t(width) * std::size_t(height);
+    if (prm.option4) {
+        std::copy(pixels, pixels + n, darkFrame);
+    } else {
+        // A dark above the pixel gives 1, not 0, so that such pixels stay visible.
+        for (std::size_t i = 0; i < n; ++i) {
+            const unsigned short d = darkFrame[i];
+            pixels[i] = d > pixels[i] ? 1 : static_cast<unsigned short>(pixels[i] - d);
+        }
+    }
+    return 0;
+}
+
+float CCamera::getPauseEnSecondes() const {
+    const long double cs = static_cast<long double>(prm.pause_cs) * static_cast<long double>(0.01);
+    return static_cast<float>(static_cast<long double>(prm.pause_s) + cs);
+}
+
+void CCamera::setPause(float seconds) {
+    const int s = truncToInt(seconds);
+    prm.pause_s = s;
+    const long double hundred = 100.0f;
+    prm.pause_cs = truncToInt(static_cast<long double>(seconds) * hundred -
+                              static_cast<long double>(100LL * s));
+}
+
+void CCamera::deplacement(int x, int y) {
+    camera_protocol::sendMove(x, y);
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "AcqPrm.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <ctime>
+
+#define KOVREL_EXPORT __attribute__((visibility("default")))
+
+// The camera as the application sees it: one per process, built without
+// touching the port or the settings; every method returns when its serial
+// work is done.
+class KOVREL_EXPORT CCamera {
+public:
+    // Time of the last image request (start of the exposure), calendar seconds.
+    std::time_t acqTime = 0;
+
+    CCamera();
+    virtual ~CCamera();
+    CCamera(const CCamera& other);
+    CCamera& operator=(const CCamera& other);
+
+    // Opens the port named by the stored port number (if none is open) and
+    // queues the start-up frames for the next batch.
+    void init();
+    // init, then the acquisition parameters dialog: 1 OK, 2 Cancel, -1 not shown.
+    int getAcqPrm(QWidget* parent);
+    // Uploads the current parameters. Always 0.
+    int reglage();
+    // One image into `pixels` (getWidth() x getHeight()): 0, or 2 when it failed.
+    int acquerir(unsigned short* pixels);
+
+    int getWidth() const { return prm.img_w; }
+    int getHeight() const { return prm.img_h; }
+    int getBinning() const { return prm.binning; }
+    int getOriginX() const { return prm.img_x0; }
+    int getOriginY() const { return prm.img_y0; }
+    float getPauseEnSecondes() const;
+    // Changes the exposure of the record only; the camera gets it with the next reglage.
+    void setPause(float seconds);
+    // Moves the mount: positive forward, negative v backward by 1 - v.
+    void deplacement(int x, int y);
+
+    // The parameters record (defaults until the first dialog).
+    const AcqPrm& parameters() const { return prm; }
+
+private:
+    static constexpr int fullWidth = 1280;
+    static constexpr int fullHeight = 1024;
+
+    bool windowFitsSensor() const;
+
+    int sensorWidth;
+    int sensorHeight;
+    unsigned short darkFrame[fullWidth * fullHeight];
+    AcqPrm prm;
+    // The dialog keeps the owner of its first showing.
+    QPointer<QWidget> dialogParent;
+    bool dialogCreated = false;
+};
