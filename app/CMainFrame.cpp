@@ -39,6 +39,12 @@ CMainFrame::CMainFrame(CCamera& camera) : table(this) {
     buildMenus();
     buildToolBar();
     buildStatusBar();
+    table.setHandler(cmd::AppExit, [this] { close(); });
+    table.setHandler(cmd::ViewToolbar, [this] { tools->setVisible(tools->isHidden()); });
+    table.setCheckRule(cmd::ViewToolbar, [this] { return !tools->isHidden(); });
+    table.setHandler(cmd::ViewStatusBar,
+                     [this] { statusBar()->setVisible(statusBar()->isHidden()); });
+    table.setCheckRule(cmd::ViewStatusBar, [this] { return !statusBar()->isHidden(); });
     zview = new CZermicView(this, table, camera);
     setCentralWidget(zview);
     resize(800, 600);
@@ -163,13 +169,6 @@ void CMainFrame::defineCommands() {
     for (int i = 0; i < kRecentFileCount; ++i)
         table.define(cmd::FileMru1 + i, QStringLiteral("Fichier récent"),
                      QStringLiteral("Ouvre ce document"));
-
-    table.setHandler(cmd::AppExit, [this] { close(); });
-    table.setHandler(cmd::ViewToolbar, [this] { tools->setVisible(tools->isHidden()); });
-    table.setCheckRule(cmd::ViewToolbar, [this] { return !tools->isHidden(); });
-    table.setHandler(cmd::ViewStatusBar,
-                     [this] { statusBar()->setVisible(statusBar()->isHidden()); });
-    table.setCheckRule(cmd::ViewStatusBar, [this] { return !statusBar()->isHidden(); });
 }
 
 void CMainFrame::buildMenus() {

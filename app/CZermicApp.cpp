@@ -64,7 +64,7 @@ bool CZermicApp::initInstance(const QStringList& arguments) {
 void CZermicApp::exitInstance() {
     // The window goes first (it holds the view, whose panels and timers read
     // the document), then the document.
-    delete frame.data();
+    delete frame;
     frame = nullptr;
     doc.reset();
 }

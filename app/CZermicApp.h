@@ -3,7 +3,6 @@
 #include "CCamera.h"
 #include "RecentFileList.h"
 
-#include <QPointer>
 #include <QStringList>
 
 #include <memory>
@@ -53,7 +52,7 @@ private:
     void setHandlers();
 
     std::unique_ptr<CZermicDoc> doc;
-    QPointer<CMainFrame> frame;
+    CMainFrame* frame = nullptr;
     RecentFileList recent{4};
 };
 
