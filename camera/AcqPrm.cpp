@@ -7,8 +7,16 @@ const char* const section = "AcqPrm";
 }
 
 void AcqPrm::load(int sensorWidth, int sensorHeight) {
+    load(sensorWidth, sensorHeight,
+         [](const char* key, int def) { return SettingsStore::getInt(section, key, def); });
+}
+
+void AcqPrm::save() const {
+    save([](const char* key, int v) { SettingsStore::writeInt(section, key, v); });
+}
+
+void AcqPrm::load(int sensorWidth, int sensorHeight, const Reader& get) {
     const AcqPrm d;
-    auto get = [](const char* key, int def) { return SettingsStore::getInt(section, key, def); };
     pause_s = get("pause_s", d.pause_s);
     pause_cs = get("pause_cs", d.pause_cs);
     option1 = get("option1", d.option1);
@@ -32,8 +40,7 @@ void AcqPrm::load(int sensorWidth, int sensorHeight) {
     Y2 = get("Y2", d.Y2);
 }
 
-void AcqPrm::save() const {
-    auto put = [](const char* key, int v) { SettingsStore::writeInt(section, key, v); };
+void AcqPrm::save(const Writer& put) const {
     put("img_w", img_w);
     put("img_h", img_h);
     put("img_x0", img_x0);

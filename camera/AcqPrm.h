@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 // The acquisition parameters, kept in section AcqPrm of the settings store
 // under the field names. Defaults are those of an empty store.
 struct AcqPrm {
@@ -25,8 +27,13 @@ struct AcqPrm {
     int Y1 = 14;
     int M = 14;
 
-    // Reads every key, the window size defaulting to the sensor size.
+    using Reader = std::function<int(const char* key, int defaultValue)>;
+    using Writer = std::function<void(const char* key, int value)>;
+
+    // Reads every key from the store, the window size defaulting to the sensor size.
     void load(int sensorWidth, int sensorHeight);
-    // Writes every key.
+    void load(int sensorWidth, int sensorHeight, const Reader& get);
+    // Writes every key to the store.
     void save() const;
+    void save(const Writer& put) const;
 };

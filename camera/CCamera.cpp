@@ -112,6 +112,26 @@ int CCamera::acquerir(unsigned short* pixels) {
     return 0;
 }
 
+int CCamera::getWidth() const {
+    return prm.img_w;
+}
+
+int CCamera::getHeight() const {
+    return prm.img_h;
+}
+
+int CCamera::getBinning() const {
+    return prm.binning;
+}
+
+int CCamera::getOriginX() const {
+    return prm.img_x0;
+}
+
+int CCamera::getOriginY() const {
+    return prm.img_y0;
+}
+
 float CCamera::getPauseEnSecondes() const {
     const long double cs = static_cast<long double>(prm.pause_cs) * static_cast<long double>(0.01);
     return static_cast<float>(static_cast<long double>(prm.pause_s) + cs);

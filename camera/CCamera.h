@@ -32,11 +32,12 @@ public:
     // One image into `pixels` (getWidth() x getHeight()): 0, or 2 when it failed.
     int acquerir(unsigned short* pixels);
 
-    int getWidth() const { return prm.img_w; }
-    int getHeight() const { return prm.img_h; }
-    int getBinning() const { return prm.binning; }
-    int getOriginX() const { return prm.img_x0; }
-    int getOriginY() const { return prm.img_y0; }
+    // The window in binned pixels, and the binning.
+    int getWidth() const;
+    int getHeight() const;
+    int getBinning() const;
+    int getOriginX() const;
+    int getOriginY() const;
     float getPauseEnSecondes() const;
     // Changes the exposure of the record only; the camera gets it with the next reglage.
     void setPause(float seconds);

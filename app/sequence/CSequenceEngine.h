@@ -1,0 +1,68 @@
+#pragma once
+
+#include "SequenceFile.h"
+
+#include <QString>
+
+class ImageBuffer;
+class SequenceHost;
+
+// Milliseconds of a timer interval: the period in seconds times 1000, truncated
+// toward zero, the product taken in double (a period of 0.7f gives 699 ms).
+int sequenceIntervalMs(float periodSeconds);
+// Name of a saved sequence image: directory, base name, number with at least
+// four digits, ".fit".
+QString sequenceImageName(const QString& directory, const QString& baseName, int number);
+
+// Turns the view's acquisition loop into a timed sequence: arms the loop's timer,
+// takes exposures from the sequence file, post-processes, saves each numbered
+// image, counts, and stops the loop after the last image.
+class CSequenceEngine {
+public:
+    static constexpr int sequenceTimer = 1;
+    static constexpr int defaultImageTotal = 10000;
+    static constexpr int firstTickMs = 100;
+
+    explicit CSequenceEngine(SequenceHost* host);
+    virtual ~CSequenceEngine();
+    CSequenceEngine(const CSequenceEngine&) = delete;
+    CSequenceEngine& operator=(const CSequenceEngine&) = delete;
+
+    // Takes the settings in force and arms the first tick; 1 (and nothing armed)
+    // when the sequence file cannot be opened.
+    int startSequence();
+    void beforeAcquisition();
+    // Called after every acquisition, whatever the camera returned.
+    void afterAcquisition();
+    void saveSequenceImage();
+    void stopSequence();
+    void suspendTimer();
+    int resumeTimer();
+
+    int count() const { return imageCount; }
+    int total() const { return imageTotal; }
+    float periodSeconds() const { return period; }
+    bool isDelayMode() const { return delayMode; }
+    bool readsParamFile() const { return readParamFile; }
+    bool savesEachImage() const { return saveEachImage; }
+    bool postProcesses() const { return postProcess; }
+    // Images of this sequence that could not be written.
+    int failedSaves() const { return failedSaveCount; }
+
+private:
+    void armPeriod();
+    void showSaveFailure();
+
+    SequenceHost* view;
+    int imageCount = 0;
+    int imageTotal = defaultImageTotal;
+    SequenceFile file;
+    float period = 0;
+    bool delayMode = false;
+    bool readParamFile = false;
+    bool saveEachImage = false;
+    bool postProcess = false;
+    ImageBuffer* image = nullptr;
+    int failedSaveCount = 0;
+    QString lastFailedName;
+};
