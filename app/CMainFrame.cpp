@@ -283,6 +283,11 @@ QString CMainFrame::promptText() const {
     return pane0->text();
 }
 
+void CMainFrame::showPrompt(const QString& text) {
+    pane0->setText(text);
+    pane0->repaint();
+}
+
 bool CMainFrame::event(QEvent* e) {
     if (e->type() == QEvent::StatusTip) {
         // Prompts go to our own pane 0 instead of the bar's temporary message,

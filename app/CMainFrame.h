@@ -27,6 +27,8 @@ public:
     QString statusText() const;
     // Pane 0: the prompt or "Prêt".
     QString promptText() const;
+    // A line in pane 0 that stays until the next prompt.
+    void showPrompt(const QString& text);
 
     // The recent files in place of the "Fichier récent" entry.
     void showRecentFiles(const QStringList& paths);

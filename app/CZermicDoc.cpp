@@ -49,34 +49,38 @@ bool CZermicDoc::onSaveDocument(const QString& p) {
         messageBox(mainWindow(), noImageToSaveMessage(), applicationTitle(), MessageIcon::Stop);
         return false;
     }
-    int r = 1;
-    if (isBmpName(p)) {
-        const QImage* bitmap = bitmapSource ? bitmapSource() : nullptr;
-        if (bitmap && !bitmap->isNull()) {
-            // The file gets the bitmap's own colour table, which is the mode's.
-            std::vector<unsigned char> table;
-            const int bpp = bitmap->depth();
-            if (bpp == 8) {
-                table.reserve(256 * 4);
-                const QList<QRgb> colours = bitmap->colorTable();
-                for (int i = 0; i < 256; ++i) {
-                    const QRgb c = i < colours.size() ? colours[i] : 0;
-                    table.insert(table.end(), {static_cast<unsigned char>(qBlue(c)),
-                                               static_cast<unsigned char>(qGreen(c)),
-                                               static_cast<unsigned char>(qRed(c)), 0});
-                }
-            }
-            r = writeBmp(p, bitmap->constBits(), bitmap->width(), bitmap->height(), bpp,
-                         table.empty() ? nullptr : table.data());
-        }
-    } else {
-        r = saveFits(p, image, acquisitionTime);
-        if (r == 0)
-            modified = false;
-    }
-    if (r != 0) {
+    if (writeImage(p) != 0) {
         messageBox(mainWindow(), imageSaveFailedMessage(p), applicationTitle(), MessageIcon::Stop);
         return false;
     }
     return true;
+}
+
+int CZermicDoc::writeImage(const QString& p) {
+    if (!image.pixels)
+        return 1;
+    if (!isBmpName(p)) {
+        const int r = saveFits(p, image, acquisitionTime);
+        if (r == 0)
+            modified = false;
+        return r;
+    }
+    const QImage* bitmap = bitmapSource ? bitmapSource() : nullptr;
+    if (!bitmap || bitmap->isNull())
+        return 1;
+    // The file gets the bitmap's own colour table, which is the mode's.
+    std::vector<unsigned char> table;
+    const int bpp = bitmap->depth();
+    if (bpp == 8) {
+        table.reserve(256 * 4);
+        const QList<QRgb> colours = bitmap->colorTable();
+        for (int i = 0; i < 256; ++i) {
+            const QRgb c = i < colours.size() ? colours[i] : 0;
+            table.insert(table.end(), {static_cast<unsigned char>(qBlue(c)),
+                                       static_cast<unsigned char>(qGreen(c)),
+                                       static_cast<unsigned char>(qRed(c)), 0});
+        }
+    }
+    return writeBmp(p, bitmap->constBits(), bitmap->width(), bitmap->height(), bpp,
+                    table.empty() ? nullptr : table.data());
 }

@@ -9,7 +9,10 @@
 #include "CommandIds.h"
 #include "DisplayBitmap.h"
 #include "LevelWindow.h"
+#include "StatsPanel.h"
+#include "SuiviPanel.h"
 #include "Toolkit.h"
+#include "VisuPanel.h"
 
 #include <QMouseEvent>
 #include <QPageSetupDialog>
@@ -23,7 +26,7 @@
 
 namespace {
 
-constexpr int kSequenceTimer = 1;
+constexpr int kSequenceTimer = CSequenceEngine::sequenceTimer;
 constexpr int kEmptySize = 512;
 // Slider positions while no brightness/contrast panel exists.
 constexpr int kDefaultBrightness = 128;
@@ -42,7 +45,7 @@ QString outOfMemoryMessage() {
 } // namespace
 
 CZermicView::CZermicView(CMainFrame* f, CommandTable& commands, CCamera& camera)
-    : QAbstractScrollArea(f), frame(f), table(commands), cam(camera),
+    : QAbstractScrollArea(f), frame(f), table(commands), cam(camera), seqDialog(this),
       timers([this](int id) { onTimer(id); }, this) {
     setObjectName(QStringLiteral("CZermicView"));
     viewport()->setAutoFillBackground(true);
@@ -53,7 +56,9 @@ CZermicView::~CZermicView() {
     // Panels first (their windows close), then the bitmap; the loop's own
     // parts go with the members.
     timers.killTimer(kSequenceTimer);
+    visu.reset();
     info.reset();
+    stats.reset();
     bitmap = QImage();
     cumul.reset();
 }
@@ -68,8 +73,39 @@ void CZermicView::setHandlers() {
     for (int id :
          {cmd::SequenceParams, cmd::LoopStart, cmd::LoopPause, cmd::LoopStop, cmd::StartCumul})
         table.setEnableRule(id, rule(id));
+    table.setHandler(cmd::SequenceParams, [this] { seqDialog.doModal(); });
+    table.setHandler(cmd::LoopStart, [this] { startOrContinueLoop(); });
+    table.setHandler(cmd::LoopPause, [this] { pauseLoop(); });
+    table.setHandler(cmd::LoopStop, [this] { stopLoop(); });
+    table.setHandler(cmd::StartCumul, [this] { startCumul(); });
+    table.setHandler(cmd::GuidingStart, [this] { startGuiding(); });
+    table.setHandler(cmd::GuidingStop, [this] { stopLoop(); });
+    table.setHandler(cmd::GuidingParams, [this] { suivi.editParams(); });
+
     table.setHandler(cmd::ShowInfo, [this] { onToggleInfo(); });
     table.setCheckRule(cmd::ShowInfo, [this] { return info && info->isVisible(); });
+    table.setHandler(cmd::ShowVisu, [this] {
+        if (visu)
+            visu->isVisible() ? visu->hide() : visu->show();
+    });
+    table.setCheckRule(cmd::ShowVisu, [this] { return visu && visu->isVisible(); });
+    table.setHandler(cmd::ShowStats, [this] {
+        if (!stats)
+            return;
+        if (stats->isVisible()) {
+            stats->hide();
+        } else {
+            stats->show();
+            stats->refreshStats();
+        }
+    });
+    table.setCheckRule(cmd::ShowStats, [this] { return stats && stats->isVisible(); });
+    table.setHandler(cmd::ShowGuiding, [this] {
+        if (CSuiviPanel* p = suivi.panel())
+            p->isVisible() ? p->hide() : p->show();
+    });
+    table.setCheckRule(cmd::ShowGuiding,
+                       [this] { return suivi.panel() && suivi.panel()->isVisible(); });
     table.setHandler(cmd::FilePrint, [this] { print(true); });
     table.setHandler(cmd::FilePrintDirect, [this] { print(false); });
     table.setHandler(cmd::FilePrintPreview, [this] { printPreview(); });
@@ -121,11 +157,147 @@ void CZermicView::onAcquire() {
     viewport()->update();
 }
 
+bool CZermicView::startOrContinueLoop() {
+    if (loop.loopPaused) {
+        loop.loopPaused = false;
+        sequence.resumeTimer();
+        return true;
+    }
+    if (!loop.cameraReady)
+        getCameraParameters();
+    loop.loopRunning = true;
+    // A refused start (sequence file unreadable, already reported) takes no
+    // image and arms nothing; the loop stays marked as running until Stop.
+    if (sequence.startSequence() != 0)
+        return false;
+    table.send(cmd::FileNew);
+    if (!resizeToCamera()) {
+        stopLoop();
+        return false;
+    }
+    stepRunning = true;
+    acquireOne();
+    stepRunning = false;
+    return true;
+}
+
+void CZermicView::acquireOne() {
+    sequence.beforeAcquisition();
+    ImageBuffer& image = doc->image;
+    // "Ouvrir" stays allowed during a loop and may have replaced the array
+    // with a file's size: the camera must never write past it.
+    if (!image.pixels || image.width != cam.getWidth() || image.height != cam.getHeight()) {
+        if (!resizeToCamera()) {
+            stopLoop();
+            return;
+        }
+    }
+    const int r = cam.acquerir(image.pixels);
+    doc->acquisitionTime = imageTime();
+    image.invalidateStats();
+    onInitialUpdate();
+    viewport()->update();
+    sequence.afterAcquisition();
+    if (r != 0)
+        stopLoop();
+}
+
 void CZermicView::onTimer(int) {
     // A tick that arrives while a step runs (a message box inside it runs a
-    // nested event loop) is dropped: one step at a time.
-    if (stepRunning)
+    // nested event loop) is dropped: one step at a time. So is one left over
+    // from a loop that has just stopped.
+    if (stepRunning || !loop.loopRunning)
         return;
+    stepRunning = true;
+    acquireOne();
+    if (loop.guidingActive)
+        suivi.guideTick(doc->image);
+    if (loop.accumulating && cumul)
+        cumul->addImage();
+    stepRunning = false;
+}
+
+void CZermicView::pauseLoop() {
+    loop.loopPaused = true;
+    sequence.suspendTimer();
+}
+
+void CZermicView::stopLoop() {
+    sequence.stopSequence();
+    loop.loopRunning = false;
+    loop.loopPaused = false;
+    loop.guidingActive = false;
+    if (loop.accumulating) {
+        loop.accumulating = false;
+        // A run that ends on an image it did not add (a failed readout, the
+        // last image of a sequence) puts the sum back, so the work of the run
+        // is what stays on screen.
+        if (cumul && cumul->storeSum()) {
+            doc->image.invalidateStats();
+            onInitialUpdate();
+        }
+        cumul.reset();
+    }
+}
+
+void CZermicView::startGuiding() {
+    const bool markerWasSet = markerIsSet;
+    loop.guidingActive = true;
+    suivi.prepareStart();
+    startOrContinueLoop();
+    suivi.startGuiding(doc->image, markerPoint.x(), markerPoint.y(), markerWasSet);
+}
+
+void CZermicView::startCumul() {
+    const bool markerWasSet = markerIsSet;
+    loop.accumulating = true;
+    if (!startOrContinueLoop() || !doc->image.pixels)
+        return;
+    cumul = std::make_unique<CCumul>(doc->image);
+    cumul->beginCumul(markerPoint.x(), markerPoint.y(), markerWasSet);
+}
+
+void CZermicView::setSequenceTimer(int milliseconds) {
+    timers.setTimer(kSequenceTimer, milliseconds);
+}
+
+void CZermicView::killSequenceTimer() {
+    timers.killTimer(kSequenceTimer);
+}
+
+double CZermicView::guidingCadenceSeconds() {
+    return suivi.cadenceSeconds();
+}
+
+ImageBuffer* CZermicView::documentImage() {
+    return doc ? &doc->image : nullptr;
+}
+
+void CZermicView::showSize(int width, int height, float exposureSeconds) {
+    if (info)
+        info->showSize(width, height, exposureSeconds);
+}
+
+void CZermicView::showCount(int n) {
+    if (info)
+        info->showCount(n);
+}
+
+void CZermicView::showProgress(int n, int total) {
+    if (info)
+        info->showProgress(n, total);
+}
+
+bool CZermicView::saveDocument(const QString& path) {
+    return doc && doc->writeImage(path) == 0;
+}
+
+QWidget* CZermicView::messageOwner() {
+    return frame;
+}
+
+void CZermicView::showStatus(const QString& text) {
+    frame->showPrompt(text);
 }
 
 void CZermicView::onToggleInfo() {
@@ -138,10 +310,28 @@ void CZermicView::onToggleInfo() {
 }
 
 void CZermicView::createPanels() {
+    suivi.createPanels(this, &cam, [this](int id) { table.post(id); });
+    if (!visu) {
+        visu = std::make_unique<CVisuPanel>(this);
+        visu->setChangeHandler([this] { viewport()->update(); });
+        visu->create();
+    }
     if (!info) {
         info = std::make_unique<CInfoPanel>(this);
         info->create();
     }
+    if (!stats) {
+        stats = std::make_unique<CStatsPanel>(this, doc ? &doc->image : nullptr);
+        stats->create();
+    }
+}
+
+int& CZermicView::bitmapChangedFlag() {
+    return visu ? visu->bitmapChanged : ownBitmapChanged;
+}
+
+int& CZermicView::pixelsChangedFlag() {
+    return visu ? visu->pixelsChanged : ownPixelsChanged;
 }
 
 void CZermicView::onInitialUpdate() {
@@ -194,13 +384,13 @@ void CZermicView::mouseReleaseEvent(QMouseEvent* e) {
 }
 
 int CZermicView::displayMode() const {
-    return static_cast<int>(DisplayMode::Normal);
+    return visu ? visu->mode() : static_cast<int>(DisplayMode::Normal);
 }
 
 void CZermicView::createDisplayBitmap() {
     const ImageBuffer& image = doc->image;
     const DisplayMode mode = static_cast<DisplayMode>(displayMode());
-    if (bitmapChanged)
+    if (bitmapChangedFlag())
         bitmap = QImage();
     const int width = displayBitmapWidth(image.width);
     if (const ColourTable* table = colourTable(mode)) {
@@ -220,17 +410,18 @@ void CZermicView::createDisplayBitmap() {
     // Columns past the image and, in colour mode, the rows the conversion
     // leaves alone show black rather than leftover memory.
     bitmap.fill(0);
-    pixelsChanged = 1;
-    bitmapChanged = 0;
+    pixelsChangedFlag() = 1;
+    bitmapChangedFlag() = 0;
 }
 
 void CZermicView::renderIfChanged() {
-    if (!pixelsChanged || bitmap.isNull())
+    if (!pixelsChangedFlag() || bitmap.isNull())
         return;
-    pixelsChanged = 0;
+    pixelsChangedFlag() = 0;
     int lo = 0;
     int hi = 0;
-    levelWindow(kDefaultBrightness, kDefaultContrast, lo, hi);
+    levelWindow(visu ? visu->brightness() : kDefaultBrightness,
+                visu ? visu->contrast() : kDefaultContrast, lo, hi);
     mapper.setWindow(lo, hi);
     mapper.render(static_cast<DisplayMode>(displayMode()), doc->image, bitmap.bits());
 }
@@ -238,7 +429,7 @@ void CZermicView::renderIfChanged() {
 const QImage* CZermicView::currentDisplayBitmap() {
     if (!doc || !doc->image.pixels)
         return nullptr;
-    if (bitmap.isNull() || bitmapChanged)
+    if (bitmap.isNull() || bitmapChangedFlag())
         createDisplayBitmap();
     if (bitmap.isNull())
         return nullptr;
@@ -270,6 +461,10 @@ void CZermicView::onDraw(QPainter& p) {
     p.drawImage(0, 0, *shown);
     p.restore();
 
+    if (loop.guidingActive) {
+        const GuideZone& z = suivi.zone();
+        frameRect(p, z.left, z.top, z.right, z.bottom, kGuideZoneColour);
+    }
     if (loop.accumulating && cumul) {
         if (auto r = cumul->referenceFrame())
             frameRect(p, r->left, r->top, r->right, r->bottom, kReferenceColour);
@@ -280,6 +475,8 @@ void CZermicView::onDraw(QPainter& p) {
         frameRect(p, markerPoint.x() - kMarkerHalfSide, markerPoint.y() - kMarkerHalfSide,
                   markerPoint.x() + kMarkerHalfSide, markerPoint.y() + kMarkerHalfSide,
                   kMarkerColour);
+    if (stats)
+        stats->refreshStats();
 }
 
 void CZermicView::paintEvent(QPaintEvent*) {

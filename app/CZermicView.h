@@ -1,7 +1,11 @@
 #pragma once
 
+#include "CSeqPrmDialog.h"
+#include "CSequenceEngine.h"
 #include "CommandTable.h"
 #include "LevelMapper.h"
+#include "SequenceHost.h"
+#include "SuiviController.h"
 #include "ViewCommands.h"
 #include "WindowTimers.h"
 
@@ -15,6 +19,8 @@ class CCamera;
 class CCumul;
 class CInfoPanel;
 class CMainFrame;
+class CStatsPanel;
+class CVisuPanel;
 class CZermicDoc;
 class ImageBuffer;
 class QPainter;
@@ -23,7 +29,7 @@ class QPrinter;
 // The scrolling view of the main window: every camera, loop, panel and guiding
 // command, the acquisition loop on window timer 1, and the painting of the
 // document's image with its overlays.
-class CZermicView : public QAbstractScrollArea {
+class CZermicView : public QAbstractScrollArea, public SequenceHost {
     Q_OBJECT
 public:
     CZermicView(CMainFrame* frame, CommandTable& commands, CCamera& camera);
@@ -56,6 +62,37 @@ public:
     QPoint scrollPosition() const;
 
     CInfoPanel* infoPanel() const { return info.get(); }
+    CVisuPanel* visuPanel() const { return visu.get(); }
+    CStatsPanel* statsPanel() const { return stats.get(); }
+    CSuiviController& guiding() { return suivi; }
+    CSequenceEngine& sequenceEngine() { return sequence; }
+    CCumul* accumulator() const { return cumul.get(); }
+
+    // The loop's commands.
+    // Start or continue; false when no image was taken (start refused).
+    bool startOrContinueLoop();
+    void pauseLoop();
+    void startGuiding();
+    void startCumul();
+
+    // SequenceHost: what the sequence engine asks of the view.
+    void setSequenceTimer(int milliseconds) override;
+    void killSequenceTimer() override;
+    bool guidingActive() const override { return loop.guidingActive; }
+    double guidingCadenceSeconds() override;
+    CSeqPrmDialog& sequenceDialog() override { return seqDialog; }
+    ImageBuffer* documentImage() override;
+    CCamera& camera() override { return cam; }
+    void showSize(int width, int height, float exposureSeconds) override;
+    void showCount(int n) override;
+    void showProgress(int n, int total) override;
+    bool saveDocument(const QString& path) override;
+    void stopLoop() override;
+    QWidget* messageOwner() override;
+    void showStatus(const QString& text) override;
+
+    // The loop's timer message (identifier 1).
+    void onTimer(int id);
 
     // Printing: the printer set-up shared by print and preview.
     void printerSetup();
@@ -77,8 +114,11 @@ private:
     bool resizeToCamera();
     // Acquisition time of an image just read.
     std::int32_t imageTime() const;
-    void onTimer(int id);
+    // One loop step: exposure, image, display, count.
+    void acquireOne();
     void createPanels();
+    int& bitmapChangedFlag();
+    int& pixelsChangedFlag();
     void updateScrollBars();
     void createDisplayBitmap();
     void renderIfChanged();
@@ -92,6 +132,13 @@ private:
 
     QPoint markerPoint;
     bool markerIsSet = false;
+    // Destroyed after the panels, in the reverse order: sequence dialog,
+    // sequence engine (closing its file), guiding controller.
+    CSuiviController suivi;
+    std::unique_ptr<CVisuPanel> visu;
+    std::unique_ptr<CStatsPanel> stats;
+    CSequenceEngine sequence{this};
+    CSeqPrmDialog seqDialog;
     std::unique_ptr<CInfoPanel> info;
     ViewState loop;
     std::unique_ptr<CCumul> cumul;
@@ -101,8 +148,8 @@ private:
     QSize contents{512, 512};
     QImage bitmap;
     // The display's flags while no brightness/contrast panel holds them.
-    int bitmapChanged = 0;
-    int pixelsChanged = 0;
+    int ownBitmapChanged = 0;
+    int ownPixelsChanged = 0;
     LevelMapper mapper;
     std::unique_ptr<QPrinter> printer;
 };
