@@ -1,0 +1,34 @@
+#pragma once
+
+#include "Dialog.h"
+
+#include <QString>
+
+// The "Caméra" panel: camera format and exposure in force, and the progress of
+// a running sequence.
+class CInfoPanel : public CPanel {
+public:
+    explicit CInfoPanel(QWidget* parent);
+
+    // Makes the window at its place beside the image, visible.
+    bool create();
+
+    void showSize(int width, int height, float exposureSeconds);
+    void showCount(int n);
+    void showProgress(int n, int total);
+
+    QString size;
+    QString exposure;
+    QString sequence;
+    QString spare1; // nothing fills the two spare fields
+    QString spare2;
+
+    static constexpr int kDialogId = 138;
+
+protected:
+    void createControls(ControlBuilder& b) override;
+    void doDataExchange(DataExchange& dx) override;
+
+private:
+    void refill();
+};

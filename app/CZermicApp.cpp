@@ -1,0 +1,160 @@
+#include "CZermicApp.h"
+
+#include "CAboutDialog.h"
+#include "CMainFrame.h"
+#include "CZermicDoc.h"
+#include "CZermicView.h"
+#include "CommandIds.h"
+#include "SettingsStore.h"
+#include "Toolkit.h"
+
+#include <QApplication>
+#include <QFileInfo>
+
+CZermicApp theApp;
+
+namespace {
+const QString kTitle = QStringLiteral("Zermic");
+const QString kFilter = QStringLiteral("Fichiers image (*.fit)");
+} // namespace
+
+CZermicApp::CZermicApp() = default;
+
+CZermicApp::~CZermicApp() {
+    exitInstance();
+}
+
+CZermicView* CZermicApp::view() const {
+    return frame ? frame->view() : nullptr;
+}
+
+bool CZermicApp::initInstance(const QStringList& arguments) {
+    SettingsStore::setRoot(QStringLiteral("VKL_Zermic"), kTitle);
+    QCoreApplication::setOrganizationName(QStringLiteral("VKL_Zermic"));
+    QCoreApplication::setApplicationName(kTitle);
+    QGuiApplication::setApplicationDisplayName(kTitle);
+    QGuiApplication::setDesktopFileName(QStringLiteral("zermic"));
+
+    recent.load();
+
+    doc = std::make_unique<CZermicDoc>();
+    frame = new CMainFrame(camera);
+    frame->setAttribute(Qt::WA_DeleteOnClose, false);
+    view()->setDocument(doc.get());
+    setHandlers();
+    frame->showRecentFiles(recent.entries());
+    frame->setDropHandler([this](const QString& path) { openDocumentFile(path); });
+
+    // Only the first argument names a document: the program holds one.
+    const QString file = arguments.isEmpty() ? QString() : arguments.first();
+    if (file.isEmpty()) {
+        onFileNew();
+    } else {
+        view()->onInitialUpdate();
+        if (!openDocumentFile(file))
+            return false;
+    }
+
+    frame->show();
+    frame->activateWindow();
+    frame->repaint();
+    return true;
+}
+
+void CZermicApp::exitInstance() {
+    // The window goes first (it holds the view, whose panels and timers read
+    // the document), then the document.
+    delete frame;
+    frame = nullptr;
+    doc.reset();
+}
+
+void CZermicApp::setHandlers() {
+    CommandTable& t = frame->commands();
+    t.setHandler(cmd::FileNew, [this] { onFileNew(); });
+    t.setHandler(cmd::FileOpen, [this] { onFileOpen(); });
+    t.setHandler(cmd::FileSave, [this] { onFileSave(); });
+    t.setHandler(cmd::FileSaveAs, [this] { onFileSaveAs(); });
+    t.setHandler(cmd::FilePrintSetup, [this] { view()->printerSetup(); });
+    t.setHandler(cmd::AppAbout, [this] { onAppAbout(); });
+    for (int i = 0; i < kRecentFileCount; ++i) {
+        t.setHandler(cmd::FileMru1 + i, [this, i] { onOpenRecent(i); });
+        t.setEnableRule(cmd::FileMru1 + i, [this, i] { return i < recent.entries().size(); });
+    }
+}
+
+void CZermicApp::updateTitle() {
+    frame->setWindowTitle(doc->title() + QStringLiteral(" - ") + kTitle);
+}
+
+void CZermicApp::onFileNew() {
+    doc->onNewDocument();
+    updateTitle();
+    view()->onInitialUpdate();
+}
+
+void CZermicApp::onFileOpen() {
+    FileDialogOptions o;
+    o.defaultExtension = QStringLiteral("fit");
+    o.filter = kFilter;
+    o.mustExist = true;
+    const QString path = fileOpenDialog(frame, QStringLiteral("Ouvrir"), o);
+    if (!path.isEmpty())
+        openDocumentFile(path);
+}
+
+bool CZermicApp::openDocumentFile(const QString& path) {
+    if (!doc->onOpenDocument(path))
+        return false;
+    recent.add(doc->pathName());
+    frame->showRecentFiles(recent.entries());
+    updateTitle();
+    view()->onInitialUpdate();
+    return true;
+}
+
+void CZermicApp::onOpenRecent(int index) {
+    if (index >= recent.entries().size())
+        return;
+    const QString path = recent.entries()[index];
+    if (!openDocumentFile(path) && !QFileInfo::exists(path)) {
+        // A file that has gone away leaves the list.
+        recent.remove(index);
+        frame->showRecentFiles(recent.entries());
+    }
+}
+
+bool CZermicApp::saveDocumentAs(const QString& path) {
+    if (!doc->onSaveDocument(path))
+        return false;
+    doc->setPathName(path);
+    recent.add(doc->pathName());
+    frame->showRecentFiles(recent.entries());
+    updateTitle();
+    return true;
+}
+
+void CZermicApp::onFileSave() {
+    if (doc->pathName().isEmpty()) {
+        onFileSaveAs();
+        return;
+    }
+    saveDocumentAs(doc->pathName());
+}
+
+void CZermicApp::onFileSaveAs() {
+    FileDialogOptions o;
+    o.defaultExtension = QStringLiteral("fit");
+    o.filter = kFilter;
+    o.overwritePrompt = true;
+    o.initialName =
+        doc->pathName().isEmpty() ? doc->title() + QStringLiteral(".fit") : doc->pathName();
+    const QString path = fileSaveDialog(frame, QStringLiteral("Enregistrer sous"), o);
+    if (!path.isEmpty())
+        saveDocumentAs(path);
+}
+
+void CZermicApp::onAppAbout() {
+    CAboutDialog about(frame);
+    about.doModal();
+}

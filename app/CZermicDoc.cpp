@@ -1,0 +1,86 @@
+#include "CZermicDoc.h"
+
+#include "BmpWriter.h"
+#include "ColourTables.h"
+#include "ImageOpen.h"
+#include "ImageSave.h"
+#include "Toolkit.h"
+
+#include <QFileInfo>
+#include <QImage>
+
+#include <vector>
+
+QString CZermicDoc::untitledName() {
+    return QStringLiteral("Sans titre");
+}
+
+int CZermicDoc::resizeImage(int width, int height) {
+    image.resize(width, height);
+    return 1;
+}
+
+void CZermicDoc::onNewDocument() {
+    path.clear();
+    docTitle = untitledName();
+    modified = false;
+}
+
+void CZermicDoc::setPathName(const QString& p) {
+    path = QFileInfo(p).absoluteFilePath();
+    docTitle = QFileInfo(p).fileName();
+}
+
+bool CZermicDoc::onOpenDocument(const QString& p) {
+    const ImageLoadResult r = loadImageFile(image, p);
+    if (r != ImageLoadResult::Ok) {
+        // A file the reader refuses is a failed open, so the title never names
+        // a file whose image is not the one on screen.
+        messageBox(mainWindow(), imageLoadMessage(r, p), applicationTitle(), MessageIcon::Stop);
+        return false;
+    }
+    setPathName(p);
+    modified = false;
+    return true;
+}
+
+bool CZermicDoc::onSaveDocument(const QString& p) {
+    if (!image.pixels) {
+        messageBox(mainWindow(), noImageToSaveMessage(), applicationTitle(), MessageIcon::Stop);
+        return false;
+    }
+    if (writeImage(p) != 0) {
+        messageBox(mainWindow(), imageSaveFailedMessage(p), applicationTitle(), MessageIcon::Stop);
+        return false;
+    }
+    return true;
+}
+
+int CZermicDoc::writeImage(const QString& p) {
+    if (!image.pixels)
+        return 1;
+    if (!isBmpName(p)) {
+        const int r = saveFits(p, image, acquisitionTime);
+        if (r == 0)
+            modified = false;
+        return r;
+    }
+    const QImage* bitmap = bitmapSource ? bitmapSource() : nullptr;
+    if (!bitmap || bitmap->isNull())
+        return 1;
+    // The file gets the bitmap's own colour table, which is the mode's.
+    std::vector<unsigned char> table;
+    const int bpp = bitmap->depth();
+    if (bpp == 8) {
+        table.reserve(256 * 4);
+        const QList<QRgb> colours = bitmap->colorTable();
+        for (int i = 0; i < 256; ++i) {
+            const QRgb c = i < colours.size() ? colours[i] : 0;
+            table.insert(table.end(), {static_cast<unsigned char>(qBlue(c)),
+                                       static_cast<unsigned char>(qGreen(c)),
+                                       static_cast<unsigned char>(qRed(c)), 0});
+        }
+    }
+    return writeBmp(p, bitmap->constBits(), bitmap->width(), bitmap->height(), bpp,
+                    table.empty() ? nullptr : table.data());
+}

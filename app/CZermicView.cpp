@@ -1,0 +1,528 @@
+#include "CZermicView.h"
+
+#include "CCamera.h"
+#include "CCumul.h"
+#include "CInfoPanel.h"
+#include "CMainFrame.h"
+#include "CZermicDoc.h"
+#include "ColourTables.h"
+#include "CommandIds.h"
+#include "DisplayBitmap.h"
+#include "LevelWindow.h"
+#include "StatsPanel.h"
+#include "SuiviPanel.h"
+#include "Toolkit.h"
+#include "VisuPanel.h"
+
+#include <QMouseEvent>
+#include <QPageSetupDialog>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QScrollBar>
+
+#include <ctime>
+
+namespace {
+
+constexpr int kSequenceTimer = CSequenceEngine::sequenceTimer;
+constexpr int kEmptySize = 512;
+// Slider positions while no brightness/contrast panel exists.
+constexpr int kDefaultBrightness = 128;
+constexpr int kDefaultContrast = 128;
+
+const QColor kGuideZoneColour(255, 0, 0);
+const QColor kReferenceColour(255, 0, 0);
+const QColor kCurrentColour(0, 255, 0);
+const QColor kMarkerColour(255, 0, 255);
+constexpr int kMarkerHalfSide = 3;
+
+QString outOfMemoryMessage() {
+    return QStringLiteral("Mémoire insuffisante.");
+}
+
+} // namespace
+
+CZermicView::CZermicView(CMainFrame* f, CommandTable& commands, CCamera& camera)
+    : QAbstractScrollArea(f), frame(f), table(commands), cam(camera), seqDialog(this),
+      timers([this](int id) { onTimer(id); }, this) {
+    setObjectName(QStringLiteral("CZermicView"));
+    viewport()->setAutoFillBackground(true);
+    setHandlers();
+}
+
+CZermicView::~CZermicView() {
+    // Panels first (their windows close), then the bitmap; the loop's own
+    // parts go with the members.
+    timers.killTimer(kSequenceTimer);
+    visu.reset();
+    info.reset();
+    stats.reset();
+    bitmap = QImage();
+    cumul.reset();
+}
+
+void CZermicView::setHandlers() {
+    auto rule = [this](int id) { return [this, id] { return viewCommandAllowed(id, loop); }; };
+    table.setHandler(cmd::InitCamera, [this] { cam.init(); });
+    table.setHandler(cmd::CameraParams, [this] { getCameraParameters(); });
+    table.setEnableRule(cmd::CameraParams, rule(cmd::CameraParams));
+    table.setHandler(cmd::AcquireOne, [this] { onAcquire(); });
+    table.setEnableRule(cmd::AcquireOne, rule(cmd::AcquireOne));
+    for (int id :
+         {cmd::SequenceParams, cmd::LoopStart, cmd::LoopPause, cmd::LoopStop, cmd::StartCumul})
+        table.setEnableRule(id, rule(id));
+    table.setHandler(cmd::SequenceParams, [this] { seqDialog.doModal(); });
+    table.setHandler(cmd::LoopStart, [this] { startOrContinueLoop(); });
+    table.setHandler(cmd::LoopPause, [this] { pauseLoop(); });
+    table.setHandler(cmd::LoopStop, [this] { stopLoop(); });
+    table.setHandler(cmd::StartCumul, [this] { startCumul(); });
+    table.setHandler(cmd::GuidingStart, [this] { startGuiding(); });
+    table.setHandler(cmd::GuidingStop, [this] { stopLoop(); });
+    table.setHandler(cmd::GuidingParams, [this] { suivi.editParams(); });
+
+    table.setHandler(cmd::ShowInfo, [this] { onToggleInfo(); });
+    table.setCheckRule(cmd::ShowInfo, [this] { return info && info->isVisible(); });
+    table.setHandler(cmd::ShowVisu, [this] {
+        if (visu)
+            visu->isVisible() ? visu->hide() : visu->show();
+    });
+    table.setCheckRule(cmd::ShowVisu, [this] { return visu && visu->isVisible(); });
+    table.setHandler(cmd::ShowStats, [this] {
+        if (!stats)
+            return;
+        if (stats->isVisible()) {
+            stats->hide();
+        } else {
+            stats->show();
+            stats->refreshStats();
+        }
+    });
+    table.setCheckRule(cmd::ShowStats, [this] { return stats && stats->isVisible(); });
+    table.setHandler(cmd::ShowGuiding, [this] {
+        if (CSuiviPanel* p = suivi.panel())
+            p->isVisible() ? p->hide() : p->show();
+    });
+    table.setCheckRule(cmd::ShowGuiding,
+                       [this] { return suivi.panel() && suivi.panel()->isVisible(); });
+    table.setHandler(cmd::FilePrint, [this] { print(true); });
+    table.setHandler(cmd::FilePrintDirect, [this] { print(false); });
+    table.setHandler(cmd::FilePrintPreview, [this] { printPreview(); });
+}
+
+void CZermicView::setDocument(CZermicDoc* d) {
+    doc = d;
+    doc->setDisplayBitmapSource([this] { return currentDisplayBitmap(); });
+}
+
+void CZermicView::getCameraParameters() {
+    // The dialog's outcome does not matter: after Cancel the settings loaded
+    // when it opened are uploaded too.
+    cam.getAcqPrm(this);
+    loop.cameraReady = true;
+    if (info)
+        info->showSize(cam.getWidth(), cam.getHeight(), cam.getPauseEnSecondes());
+    cam.reglage();
+}
+
+bool CZermicView::resizeToCamera() {
+    doc->resizeImage(cam.getWidth(), cam.getHeight());
+    if (doc->image.pixels)
+        return true;
+    messageBox(frame, outOfMemoryMessage(), applicationTitle(), MessageIcon::Stop);
+    onInitialUpdate();
+    return false;
+}
+
+std::int32_t CZermicView::imageTime() const {
+    // The camera may not stamp its images; the end of the readout is then the
+    // closest time there is.
+    if (cam.acqTime != 0)
+        return static_cast<std::int32_t>(cam.acqTime);
+    return static_cast<std::int32_t>(std::time(nullptr));
+}
+
+void CZermicView::onAcquire() {
+    if (!loop.cameraReady)
+        getCameraParameters();
+    table.send(cmd::FileNew);
+    if (!resizeToCamera())
+        return;
+    ImageBuffer& image = doc->image;
+    cam.acquerir(image.pixels);
+    image.invalidateStats();
+    doc->acquisitionTime = imageTime();
+    onInitialUpdate();
+    viewport()->update();
+}
+
+bool CZermicView::startOrContinueLoop() {
+    if (loop.loopPaused) {
+        loop.loopPaused = false;
+        sequence.resumeTimer();
+        return true;
+    }
+    if (!loop.cameraReady)
+        getCameraParameters();
+    loop.loopRunning = true;
+    // A refused start (sequence file unreadable, already reported) takes no
+    // image and arms nothing; the loop stays marked as running until Stop.
+    if (sequence.startSequence() != 0)
+        return false;
+    table.send(cmd::FileNew);
+    if (!resizeToCamera()) {
+        stopLoop();
+        return false;
+    }
+    stepRunning = true;
+    acquireOne();
+    stepRunning = false;
+    return true;
+}
+
+void CZermicView::acquireOne() {
+    sequence.beforeAcquisition();
+    ImageBuffer& image = doc->image;
+    // "Ouvrir" stays allowed during a loop and may have replaced the array
+    // with a file's size: the camera must never write past it.
+    if (!image.pixels || image.width != cam.getWidth() || image.height != cam.getHeight()) {
+        if (!resizeToCamera()) {
+            stopLoop();
+            return;
+        }
+    }
+    const int r = cam.acquerir(image.pixels);
+    doc->acquisitionTime = imageTime();
+    image.invalidateStats();
+    onInitialUpdate();
+    viewport()->update();
+    sequence.afterAcquisition();
+    if (r != 0)
+        stopLoop();
+}
+
+void CZermicView::onTimer(int) {
+    // A tick that arrives while a step runs (a message box inside it runs a
+    // nested event loop) is dropped: one step at a time. So is one left over
+    // from a loop that has just stopped.
+    if (stepRunning || !loop.loopRunning)
+        return;
+    stepRunning = true;
+    acquireOne();
+    if (loop.guidingActive)
+        suivi.guideTick(doc->image);
+    if (loop.accumulating && cumul)
+        cumul->addImage();
+    stepRunning = false;
+}
+
+void CZermicView::pauseLoop() {
+    loop.loopPaused = true;
+    sequence.suspendTimer();
+}
+
+void CZermicView::stopLoop() {
+    sequence.stopSequence();
+    loop.loopRunning = false;
+    loop.loopPaused = false;
+    loop.guidingActive = false;
+    if (loop.accumulating) {
+        loop.accumulating = false;
+        // A run that ends on an image it did not add (a failed readout, the
+        // last image of a sequence) puts the sum back, so the work of the run
+        // is what stays on screen.
+        if (cumul && cumul->storeSum()) {
+            doc->image.invalidateStats();
+            onInitialUpdate();
+        }
+        cumul.reset();
+    }
+}
+
+void CZermicView::startGuiding() {
+    const bool markerWasSet = markerIsSet;
+    loop.guidingActive = true;
+    suivi.prepareStart();
+    startOrContinueLoop();
+    suivi.startGuiding(doc->image, markerPoint.x(), markerPoint.y(), markerWasSet);
+}
+
+void CZermicView::startCumul() {
+    const bool markerWasSet = markerIsSet;
+    loop.accumulating = true;
+    if (!startOrContinueLoop() || !doc->image.pixels)
+        return;
+    cumul = std::make_unique<CCumul>(doc->image);
+    cumul->beginCumul(markerPoint.x(), markerPoint.y(), markerWasSet);
+}
+
+void CZermicView::setSequenceTimer(int milliseconds) {
+    timers.setTimer(kSequenceTimer, milliseconds);
+}
+
+void CZermicView::killSequenceTimer() {
+    timers.killTimer(kSequenceTimer);
+}
+
+double CZermicView::guidingCadenceSeconds() {
+    return suivi.cadenceSeconds();
+}
+
+ImageBuffer* CZermicView::documentImage() {
+    return doc ? &doc->image : nullptr;
+}
+
+void CZermicView::showSize(int width, int height, float exposureSeconds) {
+    if (info)
+        info->showSize(width, height, exposureSeconds);
+}
+
+void CZermicView::showCount(int n) {
+    if (info)
+        info->showCount(n);
+}
+
+void CZermicView::showProgress(int n, int total) {
+    if (info)
+        info->showProgress(n, total);
+}
+
+bool CZermicView::saveDocument(const QString& path) {
+    return doc && doc->writeImage(path) == 0;
+}
+
+QWidget* CZermicView::messageOwner() {
+    return frame;
+}
+
+void CZermicView::showStatus(const QString& text) {
+    frame->showPrompt(text);
+}
+
+void CZermicView::onToggleInfo() {
+    if (!info)
+        return;
+    if (info->isVisible())
+        info->hide();
+    else
+        info->show();
+}
+
+void CZermicView::createPanels() {
+    suivi.createPanels(this, &cam, [this](int id) { table.post(id); });
+    if (!visu) {
+        visu = std::make_unique<CVisuPanel>(this);
+        visu->setChangeHandler([this] { viewport()->update(); });
+        visu->create();
+    }
+    if (!info) {
+        info = std::make_unique<CInfoPanel>(this);
+        info->create();
+    }
+    if (!stats) {
+        stats = std::make_unique<CStatsPanel>(this, doc ? &doc->image : nullptr);
+        stats->create();
+    }
+}
+
+int& CZermicView::bitmapChangedFlag() {
+    return visu ? visu->bitmapChanged : ownBitmapChanged;
+}
+
+int& CZermicView::pixelsChangedFlag() {
+    return visu ? visu->pixelsChanged : ownPixelsChanged;
+}
+
+void CZermicView::onInitialUpdate() {
+    createPanels();
+    const ImageBuffer* image = doc ? &doc->image : nullptr;
+    if (image && image->pixels) {
+        contents = QSize(image->width, image->height);
+        frame->setStatusText(QString::asprintf("%d x %d, %d bpp", image->width, image->height, 16));
+    } else {
+        contents = QSize(kEmptySize, kEmptySize);
+    }
+    updateScrollBars();
+    bitmap = QImage();
+    markerIsSet = false;
+    viewport()->update();
+}
+
+void CZermicView::updateScrollBars() {
+    const QSize page = viewport()->size();
+    horizontalScrollBar()->setRange(0, std::max(0, contents.width() - page.width()));
+    horizontalScrollBar()->setPageStep(page.width());
+    horizontalScrollBar()->setSingleStep(std::max(1, contents.width() / 100));
+    verticalScrollBar()->setRange(0, std::max(0, contents.height() - page.height()));
+    verticalScrollBar()->setPageStep(page.height());
+    verticalScrollBar()->setSingleStep(std::max(1, contents.height() / 100));
+}
+
+QPoint CZermicView::scrollPosition() const {
+    return QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value());
+}
+
+void CZermicView::resizeEvent(QResizeEvent* e) {
+    QAbstractScrollArea::resizeEvent(e);
+    updateScrollBars();
+}
+
+void CZermicView::scrollContentsBy(int, int) {
+    viewport()->update();
+}
+
+void CZermicView::mouseReleaseEvent(QMouseEvent* e) {
+    if (e->button() == Qt::LeftButton) {
+        // Guiding and accumulation look for the star in image pixels, so the
+        // click is kept where it lies on the image, whatever the scrolling.
+        markerPoint = e->position().toPoint() + scrollPosition();
+        markerIsSet = true;
+        viewport()->update();
+    }
+    QAbstractScrollArea::mouseReleaseEvent(e);
+}
+
+int CZermicView::displayMode() const {
+    return visu ? visu->mode() : static_cast<int>(DisplayMode::Normal);
+}
+
+void CZermicView::createDisplayBitmap() {
+    const ImageBuffer& image = doc->image;
+    const DisplayMode mode = static_cast<DisplayMode>(displayMode());
+    if (bitmapChangedFlag())
+        bitmap = QImage();
+    const int width = displayBitmapWidth(image.width);
+    if (const ColourTable* table = colourTable(mode)) {
+        bitmap = QImage(width, image.height, QImage::Format_Indexed8);
+        if (!bitmap.isNull()) {
+            QList<QRgb> colours;
+            colours.reserve(256);
+            for (const PaletteEntry& e : *table)
+                colours.append(paletteArgb(e));
+            bitmap.setColorTable(colours);
+        }
+    } else {
+        bitmap = QImage(width, image.height, QImage::Format_BGR888);
+    }
+    if (bitmap.isNull())
+        return;
+    // Columns past the image and, in colour mode, the rows the conversion
+    // leaves alone show black rather than leftover memory.
+    bitmap.fill(0);
+    pixelsChangedFlag() = 1;
+    bitmapChangedFlag() = 0;
+}
+
+void CZermicView::renderIfChanged() {
+    if (!pixelsChangedFlag() || bitmap.isNull())
+        return;
+    pixelsChangedFlag() = 0;
+    int lo = 0;
+    int hi = 0;
+    levelWindow(visu ? visu->brightness() : kDefaultBrightness,
+                visu ? visu->contrast() : kDefaultContrast, lo, hi);
+    mapper.setWindow(lo, hi);
+    mapper.render(static_cast<DisplayMode>(displayMode()), doc->image, bitmap.bits());
+}
+
+const QImage* CZermicView::currentDisplayBitmap() {
+    if (!doc || !doc->image.pixels)
+        return nullptr;
+    if (bitmap.isNull() || bitmapChangedFlag())
+        createDisplayBitmap();
+    if (bitmap.isNull())
+        return nullptr;
+    renderIfChanged();
+    return &bitmap;
+}
+
+void CZermicView::frameRect(QPainter& p, int left, int top, int right, int bottom,
+                            const QColor& c) const {
+    // A one-pixel border inside the rectangle; right and bottom are outside it.
+    if (right <= left || bottom <= top)
+        return;
+    const int w = right - left;
+    const int h = bottom - top;
+    p.fillRect(left, top, w, 1, c);
+    p.fillRect(left, bottom - 1, w, 1, c);
+    p.fillRect(left, top, 1, h, c);
+    p.fillRect(right - 1, top, 1, h, c);
+}
+
+void CZermicView::onDraw(QPainter& p) {
+    const QImage* shown = currentDisplayBitmap();
+    if (!shown)
+        return;
+    // Rows are stored bottom-up, as bitmap files keep them.
+    p.save();
+    p.translate(0, shown->height());
+    p.scale(1, -1);
+    p.drawImage(0, 0, *shown);
+    p.restore();
+
+    if (loop.guidingActive) {
+        const GuideZone& z = suivi.zone();
+        frameRect(p, z.left, z.top, z.right, z.bottom, kGuideZoneColour);
+    }
+    if (loop.accumulating && cumul) {
+        if (auto r = cumul->referenceFrame())
+            frameRect(p, r->left, r->top, r->right, r->bottom, kReferenceColour);
+        if (auto c = cumul->currentFrame())
+            frameRect(p, c->left, c->top, c->right, c->bottom, kCurrentColour);
+    }
+    if (markerIsSet)
+        frameRect(p, markerPoint.x() - kMarkerHalfSide, markerPoint.y() - kMarkerHalfSide,
+                  markerPoint.x() + kMarkerHalfSide, markerPoint.y() + kMarkerHalfSide,
+                  kMarkerColour);
+    if (stats)
+        stats->refreshStats();
+}
+
+void CZermicView::paintEvent(QPaintEvent*) {
+    QPainter p(viewport());
+    p.translate(-scrollPosition());
+    onDraw(p);
+}
+
+void CZermicView::printerSetup() {
+    if (!printer)
+        printer = std::make_unique<QPrinter>();
+    QPageSetupDialog dialog(printer.get(), this);
+    dialog.exec();
+}
+
+namespace {
+// One page: the view's drawing, scaled to the printable area.
+void drawPage(CZermicView& view, QPrinter& printer) {
+    QPainter p(&printer);
+    const ImageBuffer* image = view.document() ? &view.document()->image : nullptr;
+    if (image && image->pixels) {
+        const QRect page = p.viewport();
+        const double scale = std::min(double(page.width()) / displayBitmapWidth(image->width),
+                                      double(page.height()) / image->height);
+        p.scale(scale, scale);
+    }
+    view.onDraw(p);
+}
+} // namespace
+
+void CZermicView::print(bool withDialog) {
+    if (!printer)
+        printer = std::make_unique<QPrinter>();
+    if (withDialog) {
+        QPrintDialog dialog(printer.get(), this);
+        if (dialog.exec() != QDialog::Accepted)
+            return;
+    }
+    drawPage(*this, *printer);
+}
+
+void CZermicView::printPreview() {
+    if (!printer)
+        printer = std::make_unique<QPrinter>();
+    QPrintPreviewDialog preview(printer.get(), this);
+    connect(&preview, &QPrintPreviewDialog::paintRequested, this,
+            [this](QPrinter* pr) { drawPage(*this, *pr); });
+    preview.exec();
+}

@@ -1,0 +1,155 @@
+#pragma once
+
+#include "CSeqPrmDialog.h"
+#include "CSequenceEngine.h"
+#include "CommandTable.h"
+#include "LevelMapper.h"
+#include "SequenceHost.h"
+#include "SuiviController.h"
+#include "ViewCommands.h"
+#include "WindowTimers.h"
+
+#include <QAbstractScrollArea>
+#include <QImage>
+#include <QPoint>
+
+#include <memory>
+
+class CCamera;
+class CCumul;
+class CInfoPanel;
+class CMainFrame;
+class CStatsPanel;
+class CVisuPanel;
+class CZermicDoc;
+class ImageBuffer;
+class QPainter;
+class QPrinter;
+
+// The scrolling view of the main window: every camera, loop, panel and guiding
+// command, the acquisition loop on window timer 1, and the painting of the
+// document's image with its overlays.
+class CZermicView : public QAbstractScrollArea, public SequenceHost {
+    Q_OBJECT
+public:
+    CZermicView(CMainFrame* frame, CommandTable& commands, CCamera& camera);
+    ~CZermicView() override;
+
+    void setDocument(CZermicDoc* doc);
+    CZermicDoc* document() const { return doc; }
+
+    // Run after start-up, "Nouveau", an open and every acquisition.
+    void onInitialUpdate();
+
+    // Camera dialog, information panel, settings upload.
+    void getCameraParameters();
+
+    // The drawing of the image and its overlays in image coordinates: the
+    // screen's and every printed page's.
+    void onDraw(QPainter& painter);
+    // The display bitmap, made and filled when it is missing or stale; null
+    // without an image or when the bitmap cannot be made.
+    const QImage* currentDisplayBitmap();
+    const QImage& displayBitmap() const { return bitmap; }
+
+    // The marker, in image coordinates.
+    QPoint marker() const { return markerPoint; }
+    bool markerSet() const { return markerIsSet; }
+
+    ViewState state() const { return loop; }
+    // Size of the scrolled area: the image, or 512 x 512 without one.
+    QSize contentsSize() const { return contents; }
+    QPoint scrollPosition() const;
+
+    CInfoPanel* infoPanel() const { return info.get(); }
+    CVisuPanel* visuPanel() const { return visu.get(); }
+    CStatsPanel* statsPanel() const { return stats.get(); }
+    CSuiviController& guiding() { return suivi; }
+    CSequenceEngine& sequenceEngine() { return sequence; }
+    CCumul* accumulator() const { return cumul.get(); }
+
+    // The loop's commands.
+    // Start or continue; false when no image was taken (start refused).
+    bool startOrContinueLoop();
+    void pauseLoop();
+    void startGuiding();
+    void startCumul();
+
+    // SequenceHost: what the sequence engine asks of the view.
+    void setSequenceTimer(int milliseconds) override;
+    void killSequenceTimer() override;
+    bool guidingActive() const override { return loop.guidingActive; }
+    double guidingCadenceSeconds() override;
+    CSeqPrmDialog& sequenceDialog() override { return seqDialog; }
+    ImageBuffer* documentImage() override;
+    CCamera& camera() override { return cam; }
+    void showSize(int width, int height, float exposureSeconds) override;
+    void showCount(int n) override;
+    void showProgress(int n, int total) override;
+    bool saveDocument(const QString& path) override;
+    void stopLoop() override;
+    QWidget* messageOwner() override;
+    void showStatus(const QString& text) override;
+
+    // The loop's timer message (identifier 1).
+    void onTimer(int id);
+
+    // Printing: the printer set-up shared by print and preview.
+    void printerSetup();
+    void print(bool withDialog);
+    void printPreview();
+
+protected:
+    void paintEvent(QPaintEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void scrollContentsBy(int dx, int dy) override;
+
+private:
+    void setHandlers();
+    void onAcquire();
+    void onToggleInfo();
+    // The document's image resized to the camera's format; false (and the
+    // user told) when there is no memory for it.
+    bool resizeToCamera();
+    // Acquisition time of an image just read.
+    std::int32_t imageTime() const;
+    // One loop step: exposure, image, display, count.
+    void acquireOne();
+    void createPanels();
+    int& bitmapChangedFlag();
+    int& pixelsChangedFlag();
+    void updateScrollBars();
+    void createDisplayBitmap();
+    void renderIfChanged();
+    int displayMode() const;
+    void frameRect(QPainter& p, int left, int top, int right, int bottom, const QColor& c) const;
+
+    CMainFrame* frame;
+    CommandTable& table;
+    CCamera& cam;
+    CZermicDoc* doc = nullptr;
+
+    QPoint markerPoint;
+    bool markerIsSet = false;
+    // Destroyed after the panels, in the reverse order: sequence dialog,
+    // sequence engine (closing its file), guiding controller.
+    CSuiviController suivi;
+    std::unique_ptr<CVisuPanel> visu;
+    std::unique_ptr<CStatsPanel> stats;
+    CSequenceEngine sequence{this};
+    CSeqPrmDialog seqDialog;
+    std::unique_ptr<CInfoPanel> info;
+    ViewState loop;
+    std::unique_ptr<CCumul> cumul;
+    bool stepRunning = false;
+    WindowTimers timers;
+
+    QSize contents{512, 512};
+    QImage bitmap;
+    // The display's flags while no brightness/contrast panel holds them.
+    int ownBitmapChanged = 0;
+    int ownPixelsChanged = 0;
+    LevelMapper mapper;
+    std::unique_ptr<QPrinter> printer;
+};

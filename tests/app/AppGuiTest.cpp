@@ -1,0 +1,337 @@
+// The program driven through its real window, actions and dialogs.
+#include "AppFixture.h"
+#include "CommandIds.h"
+#include "SettingsStore.h"
+
+#include "common/PtyPair.h"
+#include "common/TempDir.h"
+
+#include "Toolkit.h"
+#include <QDirIterator>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QToolBar>
+
+#include <unistd.h>
+
+namespace {
+
+// Paths of the devices this process holds open.
+QStringList openDevices() {
+    QStringList out;
+    QDirIterator it(QStringLiteral("/proc/self/fd"),
+                    QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        const QString target = QFile::symLinkTarget(it.next());
+        if (target.startsWith(QStringLiteral("/dev/pts/")) ||
+            target.startsWith(QStringLiteral("/dev/tty")))
+            out << target;
+    }
+    return out;
+}
+
+void fillRamp(ImageBuffer& image, int w, int h) {
+    ASSERT_EQ(image.resize(w, h), 1);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            image.pixels[y * w + x] = static_cast<unsigned short>(y == 0 ? 65535 : 0);
+    image.invalidateStats();
+}
+
+} // namespace
+
+TEST_F(AppFixture, StartsUntitledAndEmptyWithoutTouchingTheCamera) {
+    PtyPair pty;
+    linkPort(2, pty.slavePath());
+    const QStringList before = openDevices();
+    ASSERT_TRUE(start());
+
+    EXPECT_EQ(frame().objectName(), "CMainFrame");
+    EXPECT_TRUE(frame().isVisible());
+    EXPECT_EQ(frame().windowTitle(), "Sans titre - Zermic");
+    EXPECT_EQ(view().objectName(), "CZermicView");
+    EXPECT_EQ(view().contentsSize(), QSize(512, 512));
+    EXPECT_EQ(view().horizontalScrollBar()->maximum(),
+              std::max(0, 512 - view().viewport()->width()));
+    EXPECT_EQ(doc().image.pixels, nullptr);
+    EXPECT_TRUE(frame().statusText().isEmpty());
+    EXPECT_EQ(frame().promptText(), "Prêt");
+    EXPECT_EQ(frame().findChild<QLabel*>("pane1")->width(),
+              24 * averageCharWidth(frame().statusBar()->font()));
+
+    ASSERT_NE(view().infoPanel(), nullptr);
+    EXPECT_TRUE(view().infoPanel()->isVisible());
+    for (int id : {1009, 1011, 1012, 1013, 1014})
+        EXPECT_TRUE(infoText(id).isEmpty()) << id;
+
+    EXPECT_EQ(openDevices(), before);
+    EXPECT_TRUE(pty.receive(64, 100).empty());
+    // Start-up writes nothing, not even an empty settings file.
+    EXPECT_FALSE(QFile::exists(SettingsStore::filePath()));
+}
+
+TEST_F(AppFixture, MenusKeysPromptsAndToolbar) {
+    ASSERT_TRUE(start());
+    const struct {
+        int id;
+        const char* text;
+        QKeySequence key;
+        const char* prompt;
+        const char* tip;
+    } commands[] = {
+        {cmd::InitCamera, "Init Camera (Ctrl+i)", QKeySequence("Ctrl+I"),
+         "Initialisation de la caméra", "Initialisation"},
+        {cmd::CameraParams, "Param Caméra (Ctrl+B)", QKeySequence("Ctrl+B"),
+         "Réglage des paramètres d'acquisition", "Réglage caméra"},
+        {cmd::SequenceParams, "Param Sequence (Ctrl+Q)", QKeySequence("Ctrl+Q"),
+         "Configuration des séquences", "Réglage séquence"},
+        {cmd::AcquireOne, "Acquerir (Ctrl+A)", QKeySequence("Ctrl+A"),
+         "Acquerir une nouvelle image", "Acquerir"},
+        {cmd::LoopStart, "Démarrer séquence (F10)", QKeySequence("F10"), "Acquisition en boucle",
+         "Démarrer/continuer"},
+        {cmd::LoopPause, "Pause Séquence (F11)", QKeySequence("F11"), "Mettre en pause la boucle",
+         "Pause séquence"},
+        {cmd::LoopStop, "Stop Séquence (F12)", QKeySequence("F12"), "Arreter boucle d'acquisition",
+         "Stop séquence"},
+        {cmd::StartCumul, "Demarrer Cumul (Ctrl+F10)", QKeySequence("Ctrl+F10"), "", nullptr},
+        {cmd::ShowInfo,
+         "Info acquisition",
+         {},
+         "Affichage des informations d'acquisition, de sequence et de caméra",
+         nullptr},
+        {cmd::FileNew, "&Nouveau", QKeySequence("Ctrl+N"), "Crée un nouveau document", "Nouveau"},
+        {cmd::FileSave, "&Enregistrer", QKeySequence("Ctrl+S"), "Enregistre le document actif",
+         "Enregistrer"},
+        {cmd::EditCut, "&Couper", QKeySequence("Ctrl+X"),
+         "Supprime la sélection et la place dans le Presse-papiers", "Copier"},
+    };
+    for (const auto& c : commands) {
+        SCOPED_TRACE(c.id);
+        QAction* a = action(c.id);
+        ASSERT_NE(a, nullptr);
+        EXPECT_EQ(a->objectName(), QStringLiteral("cmd%1").arg(c.id));
+        EXPECT_EQ(a->text(), QString::fromUtf8(c.text));
+        EXPECT_EQ(a->shortcut(), c.key);
+        EXPECT_EQ(a->statusTip(), QString::fromUtf8(c.prompt));
+        if (c.tip)
+            EXPECT_EQ(a->toolTip(), QString::fromUtf8(c.tip));
+    }
+    EXPECT_EQ(action(cmd::EditCopy)->shortcuts(),
+              QList<QKeySequence>({QKeySequence("Ctrl+C"), QKeySequence("Ctrl+Ins")}));
+
+    // Menus in order, with the recent-file place-holder greyed.
+    QStringList titles;
+    for (QAction* m : frame().menuBar()->actions())
+        titles << m->text();
+    EXPECT_EQ(titles, QStringList({"&Fichier", "&Edition", "&Affichage", "Camera", "&?"}));
+    QAction* placeholder = action(cmd::FileMru1);
+    EXPECT_TRUE(placeholder->isVisible());
+    EXPECT_EQ(placeholder->text(), "Fichier récent");
+    EXPECT_FALSE(placeholder->isEnabled());
+
+    // Toolbar: 16 buttons of 16 x 15 with separators between the groups.
+    QToolBar* bar = frame().toolBar();
+    EXPECT_EQ(bar->iconSize(), QSize(16, 15));
+    QList<int> layout;
+    for (QAction* a : bar->actions())
+        layout << (a->isSeparator() ? 0 : a->objectName().mid(3).toInt());
+    EXPECT_EQ(layout,
+              QList<int>({57600, 57601, 57603, 0,     57635, 57634, 57637, 0, 32778, 32772, 0,
+                          32780, 32773, 32782, 32774, 0,     32790, 32789, 0, 57607, 57664}));
+    for (QAction* a : bar->actions())
+        if (!a->isSeparator())
+            EXPECT_FALSE(a->icon().isNull()) << a->objectName().toStdString();
+
+    // Commands nothing handles stay disabled; idle camera commands are enabled.
+    for (int id : {cmd::EditUndo, cmd::EditCut, cmd::EditCopy, cmd::EditPaste,
+                   cmd::GuidingParamsButton, cmd::NextPane, cmd::PrevPane})
+        EXPECT_FALSE(action(id)->isEnabled()) << id;
+    for (int id : {cmd::InitCamera, cmd::CameraParams, cmd::AcquireOne, cmd::FileNew, cmd::FileOpen,
+                   cmd::FilePrint, cmd::AppAbout})
+        EXPECT_TRUE(action(id)->isEnabled()) << id;
+
+    // A prompt shows in pane 0 while a command is highlighted, "Prêt" after.
+    action(cmd::AcquireOne)->showStatusText(&frame());
+    EXPECT_EQ(frame().promptText(), "Acquerir une nouvelle image");
+    QStatusTipEvent clear{QString()};
+    QApplication::sendEvent(&frame(), &clear);
+    EXPECT_EQ(frame().promptText(), "Prêt");
+}
+
+TEST_F(AppFixture, CameraParametersRunOnceShowTheFormatAndUpload) {
+    PtyPair pty;
+    linkPort(2, pty.slavePath());
+    ASSERT_TRUE(start());
+    EXPECT_FALSE(view().state().cameraReady);
+    EXPECT_FALSE(action(cmd::LoopStart)->isEnabled());
+
+    // Cancel still uploads the settings the dialog loaded.
+    QString seen;
+    ModalWatcher watcher([&](QWidget* w) {
+        seen = w->objectName();
+        later([w] { press(w, 2); });
+        return true;
+    });
+    action(cmd::CameraParams)->trigger();
+    EXPECT_EQ(seen, "CAcqPrmDlg");
+    EXPECT_TRUE(view().state().cameraReady);
+    EXPECT_EQ(infoText(1009), "1280x1024");
+    EXPECT_EQ(infoText(1011), "1.00");
+    EXPECT_FALSE(pty.receive(4096, 500).empty());
+}
+
+TEST_F(AppFixture, InformationPanelCommandTogglesWithItsCheckMark) {
+    ASSERT_TRUE(start());
+    QAction* a = action(cmd::ShowInfo);
+    EXPECT_TRUE(a->isCheckable());
+    frame().commands().updateUI();
+    EXPECT_TRUE(a->isChecked());
+    a->trigger();
+    EXPECT_FALSE(view().infoPanel()->isVisible());
+    EXPECT_FALSE(a->isChecked());
+    a->trigger();
+    EXPECT_TRUE(view().infoPanel()->isVisible());
+    EXPECT_TRUE(a->isChecked());
+    // Closing the panel by its close box hides it; the mark follows.
+    view().infoPanel()->window()->close();
+    frame().commands().updateUI();
+    EXPECT_FALSE(a->isChecked());
+}
+
+TEST_F(AppFixture, NewKeepsTheImageAndShowsItsSize) {
+    ASSERT_TRUE(start());
+    fillRamp(doc().image, 300, 200);
+    unsigned short* const pixels = doc().image.pixels;
+    action(cmd::FileNew)->trigger();
+    EXPECT_EQ(doc().image.pixels, pixels);
+    EXPECT_EQ(doc().image.pixels[0], 65535);
+    EXPECT_EQ(frame().windowTitle(), "Sans titre - Zermic");
+    EXPECT_EQ(frame().statusText(), "300 x 200, 16 bpp");
+    EXPECT_EQ(view().contentsSize(), QSize(300, 200));
+}
+
+TEST_F(AppFixture, RecentFilesCappedAtFourAndKeptAcrossRuns) {
+    TempDir dir;
+    ASSERT_TRUE(start());
+    fillRamp(doc().image, 8, 8);
+    QStringList paths;
+    for (int i = 0; i < 6; ++i) {
+        paths << QString::fromStdString(dir.file("img" + std::to_string(i) + ".fit"));
+        ASSERT_TRUE(doc().onSaveDocument(paths.last()));
+    }
+    for (const QString& p : paths)
+        ASSERT_TRUE(theApp.openDocumentFile(p));
+    EXPECT_EQ(frame().windowTitle(), "img5.fit - Zermic");
+
+    auto menuEntries = [this] {
+        QStringList out;
+        for (int i = 0; i < 4; ++i)
+            if (action(cmd::FileMru1 + i)->isVisible())
+                out << action(cmd::FileMru1 + i)->text();
+        return out;
+    };
+    const QStringList expected = {"&1 " + paths[5], "&2 " + paths[4], "&3 " + paths[3],
+                                  "&4 " + paths[2]};
+    EXPECT_EQ(menuEntries(), expected);
+
+    restart();
+    EXPECT_EQ(menuEntries(), expected);
+    EXPECT_EQ(frame().windowTitle(), "Sans titre - Zermic");
+    // An entry opens its file again.
+    action(cmd::FileMru1 + 2)->trigger();
+    EXPECT_EQ(frame().windowTitle(), "img3.fit - Zermic");
+    EXPECT_EQ(action(cmd::FileMru1)->text(), "&1 " + paths[3]);
+}
+
+TEST_F(AppFixture, CommandLineOpensTheFileOrEndsTheProgram) {
+    TempDir dir;
+    const QString path = QString::fromStdString(dir.file("sky.fit"));
+    {
+        CZermicDoc source;
+        fillRamp(source.image, 40, 30);
+        ASSERT_TRUE(source.onSaveDocument(path));
+    }
+    ASSERT_TRUE(start({path}));
+    EXPECT_EQ(frame().windowTitle(), "sky.fit - Zermic");
+    EXPECT_EQ(view().contentsSize(), QSize(40, 30));
+    EXPECT_EQ(frame().statusText(), "40 x 30, 16 bpp");
+    theApp.exitInstance();
+
+    ModalWatcher watcher;
+    EXPECT_FALSE(start({QString::fromStdString(dir.file("missing.fit"))}));
+    ASSERT_EQ(watcher.messages().size(), 1u);
+    EXPECT_TRUE(watcher.messages()[0].contains("missing.fit"));
+}
+
+TEST_F(AppFixture, AboutBoxTexts) {
+    ASSERT_TRUE(start());
+    QString title;
+    QStringList labels;
+    ModalWatcher watcher([&](QWidget* w) {
+        title = w->windowTitle();
+        for (QLabel* l : w->findChildren<QLabel*>())
+            if (!l->text().isEmpty())
+                labels << l->text();
+        later([w] { press(w, 1); });
+        return true;
+    });
+    action(cmd::AppAbout)->trigger();
+    EXPECT_EQ(title, "A propos de Zermic");
+    EXPECT_EQ(labels, QStringList({"Zermic version 3.1.75"}));
+}
+
+TEST_F(AppFixture, DisplayBitmapWidthRowsAndReuse) {
+    ASSERT_TRUE(start());
+    const struct {
+        int width;
+        int bitmapWidth;
+    } widths[] = {{768, 772}, {770, 772}, {771, 772}, {772, 776}, {1, 4}};
+    for (const auto& w : widths) {
+        fillRamp(doc().image, w.width, 3);
+        view().onInitialUpdate();
+        const QImage* b = view().currentDisplayBitmap();
+        ASSERT_NE(b, nullptr);
+        EXPECT_EQ(b->width(), w.bitmapWidth) << w.width;
+        EXPECT_EQ(b->height(), 3);
+        EXPECT_EQ(b->format(), QImage::Format_Indexed8);
+        // Row 0 of the image (white) is the last row in memory; the columns
+        // past the image stay black.
+        EXPECT_EQ(b->constScanLine(2)[0], 255);
+        EXPECT_EQ(b->constScanLine(0)[0], 0);
+        EXPECT_EQ(b->constScanLine(2)[w.bitmapWidth - 1], 0);
+    }
+
+    // A repaint that changes nothing reuses the bitmap and its pixels.
+    const uchar* bits = view().currentDisplayBitmap()->constBits();
+    doc().image.pixels[0] = 0; // not shown until the next new image
+    view().viewport()->repaint();
+    EXPECT_EQ(view().currentDisplayBitmap()->constBits(), bits);
+    EXPECT_EQ(view().currentDisplayBitmap()->constScanLine(2)[0], 255);
+}
+
+TEST_F(AppFixture, MarkerInImageCoordinatesDrawnAndClearedByTheNextImage) {
+    ASSERT_TRUE(start());
+    frame().resize(400, 300);
+    fillRamp(doc().image, 1000, 800);
+    view().onInitialUpdate();
+    view().horizontalScrollBar()->setValue(30);
+    view().verticalScrollBar()->setValue(40);
+    QTest::mouseClick(view().viewport(), Qt::LeftButton, {}, QPoint(50, 60));
+    EXPECT_TRUE(view().markerSet());
+    EXPECT_EQ(view().marker(), QPoint(80, 100));
+
+    // The magenta frame runs from (x - 3, y - 3) to (x + 2, y + 2) on the image.
+    const QImage shot = view().viewport()->grab().toImage();
+    const QColor magenta(255, 0, 255);
+    EXPECT_EQ(shot.pixelColor(50 - 3, 60 - 3), magenta);
+    EXPECT_EQ(shot.pixelColor(50 + 2, 60), magenta);
+    EXPECT_NE(shot.pixelColor(50 + 3, 60), magenta);
+    EXPECT_NE(shot.pixelColor(50, 60), magenta);
+
+    view().onInitialUpdate();
+    EXPECT_FALSE(view().markerSet());
+}
