@@ -56,15 +56,18 @@ bool CZermicDoc::onSaveDocument(const QString& p) {
     return true;
 }
 
+int CZermicDoc::writeFitsImage(const QString& p) {
+    const int r = saveFits(p, image, acquisitionTime);
+    if (r == 0)
+        modified = false;
+    return r;
+}
+
 int CZermicDoc::writeImage(const QString& p) {
     if (!image.pixels)
         return 1;
-    if (!isBmpName(p)) {
-        const int r = saveFits(p, image, acquisitionTime);
-        if (r == 0)
-            modified = false;
-        return r;
-    }
+    if (!isBmpName(p))
+        return writeFitsImage(p);
     const QImage* bitmap = bitmapSource ? bitmapSource() : nullptr;
     if (!bitmap || bitmap->isNull())
         return 1;

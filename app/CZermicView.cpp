@@ -289,7 +289,9 @@ void CZermicView::showProgress(int n, int total) {
 }
 
 bool CZermicView::saveDocument(const QString& path) {
-    return doc && doc->writeImage(path) == 0;
+    // Sequence images are data to be measured later: always the 16-bit FITS
+    // file, even when the folder or base name the user chose holds ".bmp".
+    return doc && doc->writeFitsImage(path) == 0;
 }
 
 QWidget* CZermicView::messageOwner() {

@@ -32,7 +32,7 @@ public:
     virtual void showCount(int n) = 0;
     virtual void showProgress(int n, int total) = 0;
 
-    // The document's save operation (FITS or BMP by name); true when written.
+    // The document's FITS save, whatever the name; true when written.
     virtual bool saveDocument(const QString& path) = 0;
     // The view's stop: ends the loop, guiding and accumulation.
     virtual void stopLoop() = 0;

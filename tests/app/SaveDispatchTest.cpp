@@ -1,0 +1,322 @@
+// Saving and opening through the program's commands: FITS or BMP by the name,
+// what a BMP holds in each display mode, failed saves and rejected opens.
+#include "AppFixture.h"
+#include "CSequenceEngine.h"
+#include "CommandIds.h"
+#include "ImageFileReader.h"
+#include "ViewFiles.h"
+#include "VisuPanel.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFileInfo>
+
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <sys/resource.h>
+
+using namespace viewfiles;
+
+namespace {
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+quint32 le32(const QByteArray& b, int at) {
+    return quint32(quint8(b[at])) | quint32(quint8(b[at + 1])) << 8 |
+           quint32(quint8(b[at + 2])) << 16 | quint32(quint8(b[at + 3])) << 24;
+}
+
+enum class Kind { Missing, Fits, Bmp, Other };
+
+Kind kindOf(const QString& path) {
+    if (!QFileInfo(path).isFile())
+        return Kind::Missing;
+    const QByteArray b = readAll(path);
+    if (b.startsWith("SIMPLE  ="))
+        return Kind::Fits;
+    if (b.startsWith("BM"))
+        return Kind::Bmp;
+    return Kind::Other;
+}
+
+// Everything in a folder, hidden files included: a failed save leaves no
+// temporary file behind.
+QStringList folderEntries(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                                  QDir::Name);
+}
+
+// Writes beyond this many bytes fail with EFBIG, for this process only, even
+// when the tests run as root: a disk that fills during the save.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lower = saved;
+        lower.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &lower);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previousHandler);
+    }
+
+private:
+    rlimit saved{};
+    void (*previousHandler)(int) = nullptr;
+};
+
+} // namespace
+
+class SaveDispatch : public AppFixture {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(start());
+        frame().resize(1000, 700);
+        QApplication::processEvents();
+    }
+
+    // A small image with every display level, opened through the document.
+    void openSky(int width = 200, int height = 60, const std::string& name = "sky.fit") {
+        const QString path = writeFits(dir, name, width, height, [width](int x, int y) {
+            return static_cast<unsigned short>(ramp(x, width) ^ (y * 97));
+        });
+        ASSERT_TRUE(theApp.openDocumentFile(path));
+    }
+
+    // "Enregistrer" on a document that already has that name.
+    bool saveWithCommand(const QString& path) {
+        doc().setPathName(path);
+        action(cmd::FileSave)->trigger();
+        return QFileInfo::exists(path);
+    }
+
+    void pressMode(int button) {
+        QTest::mouseClick(findControlAs<QAbstractButton>(view().visuPanel()->window(), button),
+                          Qt::LeftButton);
+    }
+
+    QString path(const std::string& name) { return QString::fromStdString(dir.file(name)); }
+
+    TempDir dir;
+};
+
+TEST_F(SaveDispatch, TheNameChoosesFitsOrBmp) {
+    openSky();
+    QDir(path("")).mkpath(QStringLiteral("a.bmp.d"));
+    QDir(path("")).mkpath(QStringLiteral("A.BMP.D"));
+    const struct {
+        const char* name;
+        Kind kind;
+    } cases[] = {
+        {"x.fit", Kind::Fits},        {"x.bmp", Kind::Bmp},         {"x.BMP", Kind::Bmp},
+        {"x.Bmp", Kind::Fits},        {"x.bMp", Kind::Fits},        {"a.bmp.d/x.fit", Kind::Bmp},
+        {"A.BMP.D/x.fit", Kind::Bmp}, {"x.bmpx", Kind::Bmp},        {"xbmp", Kind::Fits},
+        {"x.fits", Kind::Fits},       {"no extension", Kind::Fits},
+    };
+    ModalWatcher watcher;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString p = path(c.name);
+        EXPECT_TRUE(saveWithCommand(p));
+        EXPECT_EQ(kindOf(p), c.kind);
+        EXPECT_EQ(frame().windowTitle(), QFileInfo(p).fileName() + " - Zermic");
+    }
+    EXPECT_TRUE(watcher.messages().empty());
+}
+
+TEST_F(SaveDispatch, SequenceImagesAreAlwaysFits) {
+    // The sequence engine saves through the view with its numbered names,
+    // wherever the user points the directory and whatever the base name.
+    openSky();
+    QDir(path("")).mkpath(QStringLiteral("night.bmp.d"));
+    const struct {
+        const char* directory;
+        const char* base;
+    } cases[] = {
+        {"/", "cam"},
+        {"/night.bmp.d/", "cam"},
+        {"/", "m42.BMP"},
+        {"/", "x.bmp"},
+    };
+    for (const auto& c : cases) {
+        const QString name = sequenceImageName(QString::fromStdString(dir.path()) + c.directory,
+                                               QString::fromUtf8(c.base), 7);
+        SCOPED_TRACE(name.toStdString());
+        EXPECT_TRUE(name.endsWith("0007.fit"));
+        EXPECT_TRUE(view().saveDocument(name));
+        EXPECT_EQ(kindOf(name), Kind::Fits);
+    }
+}
+
+TEST_F(SaveDispatch, FitsSaveClearsTheModifiedFlagBmpSaveKeepsIt) {
+    openSky();
+    doc().setModifiedFlag();
+    ASSERT_TRUE(saveWithCommand(path("view.bmp")));
+    EXPECT_TRUE(doc().isModified());
+    ASSERT_TRUE(saveWithCommand(path("data.fit")));
+    EXPECT_FALSE(doc().isModified());
+}
+
+TEST_F(SaveDispatch, ColourModeBmpOfA768By512Image) {
+    openSky(768, 512, "wide.fit");
+    pressMode(CVisuPanel::ColourButton);
+    const QString p = path("colour.bmp");
+    ASSERT_TRUE(saveWithCommand(p));
+    const QByteArray b = readAll(p);
+    ASSERT_EQ(b.size(), 1185846);
+    EXPECT_EQ(le32(b, 2), 1185846u);
+    EXPECT_EQ(le32(b, 10), 54u);
+    EXPECT_EQ(le32(b, 18), 772u);
+    EXPECT_EQ(le32(b, 22), 512u);
+    EXPECT_EQ(quint8(b[28]), 24);
+    // The file's pixels are the display bitmap's bytes.
+    const QImage& shown = view().displayBitmap();
+    ASSERT_EQ(shown.format(), QImage::Format_BGR888);
+    EXPECT_EQ(QByteArray::fromRawData(reinterpret_cast<const char*>(shown.constBits()),
+                                      int(shown.sizeInBytes())),
+              b.mid(54));
+}
+
+TEST_F(SaveDispatch, BmpLooksLikeTheScreenInEveryMode) {
+    openSky();
+    const struct {
+        int button;
+        const char* file;
+    } modes[] = {
+        {CVisuPanel::NormalButton, "normal.bmp"},
+        {CVisuPanel::NegativeButton, "negative.bmp"},
+        {CVisuPanel::FalseColourButton, "false.bmp"},
+        {CVisuPanel::ColourButton, "colour.bmp"},
+    };
+    for (const auto& m : modes) {
+        SCOPED_TRACE(m.file);
+        pressMode(m.button);
+        // Saved before the view has painted in this mode: the save makes the
+        // bitmap and computes its pixels itself.
+        const QString p = path(m.file);
+        ASSERT_TRUE(saveWithCommand(p));
+        const QByteArray b = readAll(p);
+        ASSERT_GE(b.size(), 54);
+        EXPECT_EQ(quint8(b[28]), 24);
+        EXPECT_EQ(le32(b, 18), 204u);
+        EXPECT_EQ(b.size(), 54 + 3 * 204 * 60);
+
+        const QImage file = QImage(p).convertToFormat(QImage::Format_RGB32);
+        const QImage shot =
+            view().viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(file.size(), QSize(204, 60));
+        ASSERT_GE(shot.width(), 204);
+        ASSERT_GE(shot.height(), 60);
+        int differing = 0;
+        for (int y = 0; y < 60; ++y)
+            for (int x = 0; x < 204; ++x)
+                differing += file.pixel(x, y) != shot.pixel(x, y);
+        EXPECT_EQ(differing, 0);
+    }
+}
+
+TEST_F(SaveDispatch, BmpWithoutAnImageWritesNothingAndSaysSo) {
+    ASSERT_EQ(doc().image.pixels, nullptr);
+    ModalWatcher watcher;
+    const QString p = path("empty.bmp");
+    EXPECT_FALSE(saveWithCommand(p));
+    EXPECT_TRUE(folderEntries(path("")).isEmpty());
+    ASSERT_EQ(watcher.messages().size(), 1u);
+    EXPECT_EQ(watcher.messages()[0], "Aucune image à enregistrer.");
+}
+
+TEST_F(SaveDispatch, FailedSaveTellsTheUserAndKeepsTheOldFile) {
+    openSky();
+    { std::ofstream(dir.file("plain")) << "a file, not a folder"; }
+    QDir(path("")).mkpath(QStringLiteral("folder.fit/inside"));
+    QDir(path("")).mkpath(QStringLiteral("folder.bmp"));
+    const QByteArray oldContent = "the previous file";
+    for (const char* name : {"old.fit", "old.bmp"}) {
+        QFile f(path(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(oldContent);
+    }
+
+    const struct {
+        const char* name;
+        bool diskFull;
+    } cases[] = {
+        {"plain/x.fit", false}, {"plain/x.bmp", false}, {"folder.fit", false},
+        {"folder.bmp", false},  {"old.fit", true},      {"old.bmp", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString p = path(c.name);
+        const QStringList before = folderEntries(path(""));
+        doc().setModifiedFlag();
+        ModalWatcher watcher;
+        {
+            std::unique_ptr<FileSizeLimit> limit;
+            if (c.diskFull)
+                limit = std::make_unique<FileSizeLimit>(4096);
+            doc().setPathName(p);
+            action(cmd::FileSave)->trigger();
+        }
+        ASSERT_EQ(watcher.messages().size(), 1u);
+        EXPECT_TRUE(watcher.messages()[0].contains(p)) << watcher.messages()[0].toStdString();
+        EXPECT_TRUE(doc().isModified());
+        EXPECT_EQ(folderEntries(path("")), before);
+        if (c.diskFull)
+            EXPECT_EQ(readAll(p), oldContent);
+    }
+    EXPECT_EQ(folderEntries(path("folder.fit")), QStringList({"inside"}));
+    EXPECT_EQ(readAll(path("plain")), "a file, not a folder");
+}
+
+TEST_F(SaveDispatch, RejectedOpenKeepsImageTitleAndRecentFiles) {
+    openSky(40, 30, "kept.fit");
+    const QString kept = path("kept.fit");
+    const std::vector<unsigned short> pixels(doc().image.pixels, doc().image.pixels + 40 * 30);
+    const QString title = frame().windowTitle();
+    const QString status = frame().statusText();
+    const QStringList recent = theApp.recentFiles().entries();
+    ASSERT_FALSE(recent.isEmpty());
+    ASSERT_EQ(recent.first(), kept);
+    QTest::mouseClick(view().viewport(), Qt::LeftButton, {}, QPoint(10, 10));
+
+    {
+        std::ofstream(dir.file("notes.txt")) << "not an image";
+        std::ofstream(dir.file("bad.fit")) << std::string(2880, ' ');
+        std::ofstream(dir.file("short.img")) << "IMG";
+    }
+    // Three axes: a cube the program does not show.
+    {
+        std::string header;
+        for (const char* card :
+             {"SIMPLE  =                    T", "BITPIX  =                   16",
+              "NAXIS   =                    3", "NAXIS1  =                    2",
+              "NAXIS2  =                    2", "NAXIS3  =                    2", "END"})
+            header += std::string(card) + std::string(80 - std::strlen(card), ' ');
+        header.resize(2880, ' ');
+        std::ofstream(dir.file("cube.fits")) << header << std::string(2880, '\0');
+    }
+    for (const char* name : {"notes.txt", "bad.fit", "short.img", "cube.fits", "gone.fit"}) {
+        SCOPED_TRACE(name);
+        ModalWatcher watcher;
+        EXPECT_FALSE(theApp.openDocumentFile(path(name)));
+        ASSERT_EQ(watcher.messages().size(), 1u);
+        EXPECT_TRUE(watcher.messages()[0].contains(path(name)));
+        EXPECT_EQ(frame().windowTitle(), title);
+        EXPECT_EQ(frame().statusText(), status);
+        EXPECT_EQ(theApp.recentFiles().entries(), recent);
+        EXPECT_EQ(action(cmd::FileMru1)->text(), "&1 " + kept);
+        EXPECT_EQ(doc().pathName(), kept);
+        ASSERT_EQ(doc().image.width, 40);
+        ASSERT_EQ(doc().image.height, 30);
+        EXPECT_TRUE(std::equal(pixels.begin(), pixels.end(), doc().image.pixels));
+        // The view goes on showing the same picture, marker included.
+        EXPECT_TRUE(view().markerSet());
+        EXPECT_EQ(view().contentsSize(), QSize(40, 30));
+    }
+}
