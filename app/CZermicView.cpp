@@ -410,7 +410,7 @@ void CZermicView::createDisplayBitmap() {
     if (bitmap.isNull())
         return;
     // Columns past the image and, in colour mode, the rows the conversion
-    // leaves alone show black rather than leftover memory.
+    // leaves alone show level 0 of the mode rather than leftover memory.
     bitmap.fill(0);
     pixelsChangedFlag() = 1;
     bitmapChangedFlag() = 0;

@@ -164,6 +164,24 @@ TEST_F(DisplayModes, StarFieldInTheThreeEightBitModes) {
     EXPECT_GT(levels, 16);
     EXPECT_GT(lit, 0);
     EXPECT_EQ(greyFalse, 0);
+
+    // A click leaves the magenta marker frame; the next image takes it away.
+    // With the statistics hidden the new image's figures are never computed.
+    const QColor magenta(255, 0, 255);
+    QTest::mouseClick(view().viewport(), Qt::LeftButton, {}, QPoint(200, 150));
+    EXPECT_EQ(picture().pixelColor(197, 147), magenta);
+    action(cmd::ShowStats)->trigger();
+    ASSERT_FALSE(view().statsPanel()->isVisible());
+    acquire();
+    const QImage next = picture();
+    EXPECT_FALSE(view().markerSet());
+    int magentaLeft = 0;
+    for (int y = 0; y < next.height(); ++y)
+        for (int x = 0; x < next.width(); ++x)
+            magentaLeft += next.pixelColor(x, y) == magenta;
+    EXPECT_EQ(magentaLeft, 0);
+    view().viewport()->repaint();
+    EXPECT_FALSE(doc().image.stats.valid);
 }
 
 TEST_F(DisplayModes, ColourMosaicInColourMode) {
