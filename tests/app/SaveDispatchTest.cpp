@@ -9,7 +9,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 
 #include <csignal>
 #include <cstring>
@@ -128,6 +130,42 @@ TEST_F(SaveDispatch, TheNameChoosesFitsOrBmp) {
         EXPECT_EQ(frame().windowTitle(), QFileInfo(p).fileName() + " - Zermic");
     }
     EXPECT_TRUE(watcher.messages().empty());
+}
+
+TEST_F(SaveDispatch, SaveAsDialogKeepsTheTypedExtension) {
+    openSky();
+    // Typed name, file written, kind. The default extension is added only to
+    // a name without one, so a typed ".bmp" gives a BMP under that name.
+    const struct {
+        const char* typed;
+        const char* written;
+        Kind kind;
+    } cases[] = {
+        {"shot.bmp", "shot.bmp", Kind::Bmp},
+        {"plain", "plain.fit", Kind::Fits},
+        {"odd.Bmp", "odd.Bmp", Kind::Fits},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        ModalWatcher watcher([&](QWidget* w) {
+            auto* fd = qobject_cast<QFileDialog*>(w);
+            if (!fd)
+                return false;
+            later([&, fd] {
+                fd->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path(c.typed));
+                static_cast<QDialog*>(fd)->accept();
+                if (fd->isVisible()) {
+                    ADD_FAILURE() << "the file dialog refused the name";
+                    fd->reject();
+                }
+            });
+            return true;
+        });
+        action(cmd::FileSaveAs)->trigger();
+        EXPECT_EQ(kindOf(path(c.written)), c.kind);
+        EXPECT_EQ(doc().pathName(), path(c.written));
+        EXPECT_EQ(frame().windowTitle(), QString::fromUtf8(c.written) + " - Zermic");
+    }
 }
 
 TEST_F(SaveDispatch, SequenceImagesAreAlwaysFits) {
