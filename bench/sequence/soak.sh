@@ -82,7 +82,16 @@ zermic_pid=$!
 
 rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$zermic_pid/status"; }
 fd_count() { ls "/proc/$zermic_pid/fd" | wc -l; }
-files_in_work() { ls -l "/proc/$zermic_pid/fd" 2>/dev/null | grep -c -- "$work/" || true; }
+# Files of the run (images, sequence file) the program still holds; its own
+# standard output and error, which go to the run's folder too, do not count.
+files_in_work() {
+    local fd n=0
+    for fd in /proc/"$zermic_pid"/fd/*; do
+        case ${fd##*/} in 0 | 1 | 2) continue ;; esac
+        case $(readlink "$fd" 2>/dev/null) in "$work"/*) n=$((n + 1)) ;; esac
+    done
+    echo "$n"
+}
 saved() { find "$out" -name 'soak*.fit' | wc -l; }
 
 # Visible windows of the program, one id a line.
