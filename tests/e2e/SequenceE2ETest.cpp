@@ -17,6 +17,7 @@
 #include <gmock/gmock.h>
 
 #include <fstream>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -142,8 +143,9 @@ protected:
         bool stopped = false;
     };
 
-    // F10, then the event loop runs until the loop has stopped.
-    Run runSequence() {
+    // F10, then what the user does meanwhile, then the event loop runs until
+    // the loop has stopped.
+    Run runSequence(const std::function<void()>& meanwhile = {}) {
         Run run;
         QWidget* panel = view().infoPanel() ? view().infoPanel()->window() : nullptr;
         EXPECT_NE(panel, nullptr);
@@ -159,11 +161,15 @@ protected:
         frame().activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(&frame()));
         QTest::keyClick(&frame(), Qt::Key_F10);
+        if (meanwhile)
+            meanwhile();
         run.stopped = QTest::qWaitFor([&] { return !view().state().loopRunning; }, 30000);
         QObject::disconnect(c);
         run.messages = boxes(watcher);
         return run;
     }
+
+    int filesIn(const QString& dir) { return int(QDir(dir).entryList(QDir::Files).size()); }
 
     bool sequenceTimerArmed() {
         const auto* timers = view().findChild<WindowTimers*>();
@@ -281,6 +287,61 @@ TEST_F(SequenceE2E, SequenceGoesOnToItsLastImageWhenNoFileCanBeWritten) {
     EXPECT_EQ(view().sequenceEngine().failedSaves(), 0);
     EXPECT_EQ(frame().promptText(), QStringLiteral("Prêt"));
     EXPECT_EQ(QDir(path("out")).entryList(QDir::Files).size(), 3);
+}
+
+TEST_F(SequenceE2E, PauseContinueAndStopKeepTheCountAndTheNumbering) {
+    writeSequenceFile("6\n0.1\n0.1\n0.1\n0.1\n0.1\n0.1\n");
+    storeSequenceSettings(path("out"));
+    SettingsStore::writeInt("SeqPrm", "periode_ds", 3);
+    ASSERT_TRUE(QDir().mkpath(path("out")));
+    ASSERT_TRUE(start());
+    ASSERT_EQ(referenceImage().size(), std::size_t(kWidth * kHeight));
+    confirmSequenceDialog();
+
+    int atPause = -1;
+    int afterPause = -1;
+    bool pauseStates = false;
+    const Run run = runSequence([&] {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return filesIn(path("out")) >= 2; }, 10000));
+        QTest::keyClick(&frame(), Qt::Key_F11);
+        atPause = view().sequenceEngine().count();
+        // Three periods go by: nothing is taken while paused.
+        QTest::qWait(1000);
+        afterPause = filesIn(path("out"));
+        pauseStates = view().state().loopRunning && view().state().loopPaused &&
+                      !sequenceTimerArmed() && action(cmd::LoopStart)->isEnabled() &&
+                      !action(cmd::LoopPause)->isEnabled();
+        // Continue, one more image, then stop before the end of the file.
+        QTest::keyClick(&frame(), Qt::Key_F10);
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return view().sequenceEngine().count() >= atPause + 1; }, 10000));
+        QTest::keyClick(&frame(), Qt::Key_F12);
+    });
+    ASSERT_TRUE(run.stopped);
+    EXPECT_THAT(run.messages, IsEmpty());
+    EXPECT_GE(atPause, 2);
+    EXPECT_EQ(afterPause, atPause);
+    EXPECT_TRUE(pauseStates);
+
+    const int taken = view().sequenceEngine().count();
+    EXPECT_EQ(taken, atPause + 1);
+    ASSERT_LT(taken, 6) << "stopped before the end of the file";
+    // A stopped loop stays stopped.
+    QTest::qWait(700);
+    EXPECT_EQ(view().sequenceEngine().count(), taken);
+    EXPECT_FALSE(sequenceTimerArmed());
+    EXPECT_FALSE(view().state().loopPaused);
+
+    // One file per image taken, numbered on across the pause, and the panel
+    // counted each image once.
+    QStringList names;
+    std::vector<std::pair<QString, QString>> progress;
+    for (int i = 0; i < taken; ++i) {
+        names << QString::asprintf("cam%04d.fit", i);
+        progress.emplace_back(QString::asprintf("%d/6", i), "0.10");
+    }
+    EXPECT_EQ(QDir(path("out")).entryList(QDir::Files, QDir::Name), names);
+    EXPECT_EQ(run.progress, progress);
 }
 
 } // namespace
