@@ -284,7 +284,7 @@ QString CMainFrame::promptText() const {
 }
 
 void CMainFrame::showPrompt(const QString& text) {
-    pane0->setText(text);
+    pane0->setText(text.isEmpty() ? kIdle : text);
     pane0->repaint();
 }
 

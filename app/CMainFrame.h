@@ -27,7 +27,7 @@ public:
     QString statusText() const;
     // Pane 0: the prompt or "Prêt".
     QString promptText() const;
-    // A line in pane 0 that stays until the next prompt.
+    // A line in pane 0 that stays until the next prompt; empty shows "Prêt".
     void showPrompt(const QString& text);
 
     // The recent files in place of the "Fichier récent" entry.

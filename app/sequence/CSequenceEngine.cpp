@@ -36,6 +36,9 @@ int CSequenceEngine::startSequence() {
     imageCount = 0;
     imageTotal = defaultImageTotal;
     image = view->documentImage();
+    // The previous run's failed saves stay in the status bar until now.
+    if (failedSaveCount > 0)
+        view->showStatus(QString());
     failedSaveCount = 0;
     lastFailedName.clear();
 

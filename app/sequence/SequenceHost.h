@@ -38,6 +38,7 @@ public:
     virtual void stopLoop() = 0;
     // Owner of the engine's message boxes (the main window).
     virtual QWidget* messageOwner() = 0;
-    // A line in the status bar (pane 0) that stays until replaced.
+    // A line in the status bar (pane 0) that stays until replaced; empty puts
+    // the bar back to idle.
     virtual void showStatus(const QString& text) = 0;
 };

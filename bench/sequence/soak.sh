@@ -82,7 +82,16 @@ zermic_pid=$!
 
 rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$zermic_pid/status"; }
 fd_count() { ls "/proc/$zermic_pid/fd" | wc -l; }
-files_in_work() { ls -l "/proc/$zermic_pid/fd" 2>/dev/null | grep -c -- "$work/" || true; }
+# Files of the run (images, sequence file) the program still holds; its own
+# standard output and error, which go to the run's folder too, do not count.
+files_in_work() {
+    local fd n=0
+    for fd in /proc/"$zermic_pid"/fd/*; do
+        case ${fd##*/} in 0 | 1 | 2) continue ;; esac
+        case $(readlink "$fd" 2>/dev/null) in "$work"/*) n=$((n + 1)) ;; esac
+    done
+    echo "$n"
+}
 saved() { find "$out" -name 'soak*.fit' | wc -l; }
 
 # Visible windows of the program, one id a line.
@@ -127,12 +136,15 @@ press "$main" F10
 
 rss_100=
 rss_max=0
+fds_max=0
 samples=()
 while :; do
     kill -0 "$zermic_pid" 2>/dev/null || { echo "the program ended early"; exit 1; }
     n=$(saved)
     r=$(rss_kb)
     ((r > rss_max)) && rss_max=$r
+    f=$(fd_count)
+    ((f > fds_max)) && fds_max=$f
     if [ -z "$rss_100" ] && ((n >= 100)); then rss_100=$r; fi
     if ((n / 100 > ${#samples[@]})); then samples+=("$n:${r}kB"); fi
     ((n >= images)) && break
@@ -142,36 +154,39 @@ while :; do
     fi
     sleep 0.2
 done
-sleep 2 # the last step stops the loop and closes the sequence file
 elapsed=$(($(date +%s) - start))
+sleep 2 # the last step stops the loop and closes the sequence file
 rss_end=$(rss_kb)
 fds_after=$(fd_count)
 open_in_work=$(files_in_work)
 
-# Every file is a complete FITS image of the same size.
+# Every file is a complete FITS image of the same size, numbered from 0 on.
 sizes=$(find "$out" -name 'soak*.fit' -printf '%s\n' | sort -u)
-first=$out/soak0000.fit
-last=$out/$(printf 'soak%04d.fit' $((images - 1)))
 valid=yes
 [ "$(echo "$sizes" | wc -l)" = 1 ] || valid=no
-[ -f "$first" ] && [ -f "$last" ] || valid=no
-if command -v fitsverify >/dev/null; then
-    for f in "$first" "$last"; do
-        fitsverify -q -e "$f" >/dev/null 2>&1 || valid=no
-    done
-fi
+verified=0
+for ((i = 0; i < images; i++)); do
+    f=$out/$(printf 'soak%04d.fit' "$i")
+    [ -f "$f" ] || { valid=no; continue; }
+    if command -v fitsverify >/dev/null; then
+        fitsverify -q -e "$f" >/dev/null 2>&1 || { valid=no; continue; }
+    fi
+    verified=$((verified + 1))
+done
 
 growth=$((rss_end - rss_100))
 echo "images saved:          $(saved) of $images in ${elapsed}s ($(echo "$sizes" | head -1) bytes each)"
 echo "resident size:         ${rss_100} kB after 100 images, ${rss_end} kB at the end, max ${rss_max} kB"
 echo "growth after 100:      ${growth} kB (limit ${max_growth_kb} kB)"
 echo "samples:               ${samples[*]}"
-echo "file handles:          ${fds_before} before the start, ${fds_after} after the stop, ${open_in_work} into the run's folder"
-echo "files valid:           $valid"
+echo "file handles:          ${fds_before} before the start, max ${fds_max} during the run, ${fds_after} after the stop, ${open_in_work} into the run's folder"
+echo "files valid:           ${verified} of ${images} ($valid)"
 
 status=0
 ((growth < max_growth_kb)) || { echo "FAIL: memory grows"; status=1; }
 ((fds_after <= fds_before)) || { echo "FAIL: handles left open"; status=1; }
+# The sequence file and the image being written; a handle per image would pile up.
+((fds_max <= fds_before + 2)) || { echo "FAIL: handles pile up during the run"; status=1; }
 ((open_in_work == 0)) || { echo "FAIL: a file of the run is still open"; status=1; }
 [ "$valid" = yes ] || { echo "FAIL: files incomplete"; status=1; }
 exit $status
