@@ -1,6 +1,6 @@
-// Shift-and-add accumulation run by the whole program against the drifting
-// camera simulator: registration, the sum left in the document whatever ends
-// the run, the saved raw images and the frames drawn meanwhile.
+// Shift-and-add accumulation run by the whole program against the camera
+// simulator: the sum left in the document whatever ends the run, the saved raw
+// images and the frames drawn meanwhile.
 #include "SimulatorRun.h"
 
 #include "CCumul.h"

@@ -2,8 +2,7 @@
 
 // The program against the camera simulator, with the helpers the loop tests
 // share: the simulator process, the camera dialog answered, the viewport
-// searched for the overlay colours, and plain image arithmetic for checking
-// what the loop left behind.
+// searched for the overlay colours, and the image levels the loop left behind.
 #include "../app/AppFixture.h"
 #include "CommandIds.h"
 #include "SettingsStore.h"
@@ -78,22 +77,7 @@ struct Plane {
         return p;
     }
     double at(int x, int y) const { return v[std::size_t(y) * width + x]; }
-    void add(const Plane& o) {
-        for (std::size_t i = 0; i < v.size(); ++i)
-            v[i] += o.v[i];
-    }
-    // Median of the inner part, away from the strips a shifted sum leaves alone.
-    double innerMedian(int border = 32) const {
-        std::vector<double> inner;
-        for (int y = border; y < height - border; ++y)
-            for (int x = border; x < width - border; ++x)
-                inner.push_back(at(x, y));
-        if (inner.empty())
-            return 0;
-        auto mid = inner.begin() + inner.size() / 2;
-        std::nth_element(inner.begin(), mid, inner.end());
-        return *mid;
-    }
+    // Mean of the inner part, away from the strips a shifted sum leaves alone.
     double innerMean(int border = 32) const {
         double sum = 0;
         long n = 0;
