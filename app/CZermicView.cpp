@@ -182,6 +182,13 @@ bool CZermicView::startOrContinueLoop() {
 }
 
 void CZermicView::acquireOne() {
+    imageAwaitingAdd = false;
+    // A file opened during an accumulation has replaced the image the sum is
+    // registered on: the run ends there, before the camera overwrites it.
+    if (loop.accumulating && cumul && !sameSizeAsSum(doc->image)) {
+        stopLoop();
+        return;
+    }
     sequence.beforeAcquisition();
     ImageBuffer& image = doc->image;
     // "Ouvrir" stays allowed during a loop and may have replaced the array
@@ -197,9 +204,17 @@ void CZermicView::acquireOne() {
     image.invalidateStats();
     onInitialUpdate();
     viewport()->update();
+    // The last counted image stops the run inside afterAcquisition; the stop
+    // adds it first when it was read whole.
+    imageAwaitingAdd = r == 0;
     sequence.afterAcquisition();
     if (r != 0)
         stopLoop();
+}
+
+bool CZermicView::sameSizeAsSum(const ImageBuffer& image) const {
+    const ImageBuffer& sum = cumul->accumulator;
+    return image.pixels && sum.pixels && image.width == sum.width && image.height == sum.height;
 }
 
 void CZermicView::onTimer(int) {
@@ -212,8 +227,11 @@ void CZermicView::onTimer(int) {
     acquireOne();
     if (loop.guidingActive)
         suivi.guideTick(doc->image);
-    if (loop.accumulating && cumul)
-        cumul->addImage();
+    if (loop.accumulating && cumul) {
+        imageAwaitingAdd = false;
+        if (cumul->addImage() == CCumul::Step::SizeMismatch)
+            stopLoop();
+    }
     stepRunning = false;
 }
 
@@ -229,15 +247,28 @@ void CZermicView::stopLoop() {
     loop.guidingActive = false;
     if (loop.accumulating) {
         loop.accumulating = false;
-        // A run that ends on an image it did not add (a failed readout, the
-        // last image of a sequence) puts the sum back, so the work of the run
-        // is what stays on screen.
-        if (cumul && cumul->storeSum()) {
-            doc->image.invalidateStats();
-            onInitialUpdate();
+        if (cumul) {
+            // The sum of the run is what stays on screen: the last counted
+            // image is added first; a failed readout or a user stop puts the
+            // sum so far back.
+            bool stored = imageAwaitingAdd ? cumul->addImage() != CCumul::Step::SizeMismatch
+                                           : cumul->storeSum();
+            if (!stored && cumul->accumulator.pixels) {
+                // The document holds a file opened during the run: the sum
+                // replaces it in an untitled document, so no save can write
+                // the sum over that file.
+                table.send(cmd::FileNew);
+                doc->resizeImage(cumul->accumulator.width, cumul->accumulator.height);
+                stored = cumul->storeSum();
+            }
+            if (stored) {
+                doc->image.invalidateStats();
+                onInitialUpdate();
+            }
         }
         cumul.reset();
     }
+    imageAwaitingAdd = false;
 }
 
 void CZermicView::startGuiding() {
@@ -251,8 +282,12 @@ void CZermicView::startGuiding() {
 void CZermicView::startCumul() {
     const bool markerWasSet = markerIsSet;
     loop.accumulating = true;
-    if (!startOrContinueLoop() || !doc->image.pixels)
+    // No accumulator when the run ended within its first step (a sequence of
+    // one image, a failed first readout) or never took an image.
+    if (!startOrContinueLoop() || !loop.loopRunning || !loop.accumulating || !doc->image.pixels) {
+        loop.accumulating = false;
         return;
+    }
     cumul = std::make_unique<CCumul>(doc->image);
     cumul->beginCumul(markerPoint.x(), markerPoint.y(), markerWasSet);
 }

@@ -116,6 +116,8 @@ private:
     std::int32_t imageTime() const;
     // One loop step: exposure, image, display, count.
     void acquireOne();
+    // Whether the image has the accumulator's size (an accumulator must exist).
+    bool sameSizeAsSum(const ImageBuffer& image) const;
     void createPanels();
     int& bitmapChangedFlag();
     int& pixelsChangedFlag();
@@ -143,6 +145,8 @@ private:
     ViewState loop;
     std::unique_ptr<CCumul> cumul;
     bool stepRunning = false;
+    // The step's image was read whole and the accumulator has not had it yet.
+    bool imageAwaitingAdd = false;
     WindowTimers timers;
 
     QSize contents{512, 512};

@@ -1,0 +1,216 @@
+// Shift-and-add accumulation run by the whole program against the camera
+// simulator: the sum left in the document whatever ends the run, the saved raw
+// images and the frames drawn meanwhile.
+#include "SimulatorRun.h"
+
+#include "CCumul.h"
+#include "ImageOpen.h"
+#include "ImageSave.h"
+
+#include "common/TempDir.h"
+
+#include <QFile>
+#include <QTextStream>
+
+namespace {
+
+QString qs(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+class AccumulationRun : public SimulatorFixture {
+protected:
+    // A ".seq" of `count` one-second images, every image saved as cum####.fit.
+    void setSequence(int count, const char* exposure = "1", int periodTenths = 1) {
+        const QString seq = qs(dir.file("run.seq"));
+        QFile f(seq);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Text));
+        QTextStream out(&f);
+        out << count << "\n";
+        for (int i = 0; i < count; ++i)
+            out << exposure << "\n";
+        f.close();
+        SettingsStore::writeInt("SeqPrm", "readPrmFile", 1);
+        SettingsStore::writeString("SeqPrm", "prmFile", seq);
+        SettingsStore::writeInt("SeqPrm", "saveImg", 1);
+        SettingsStore::writeString("SeqPrm", "imgpath", qs(dir.path()) + "/");
+        SettingsStore::writeString("SeqPrm", "basename", "cum");
+        SettingsStore::writeInt("SeqPrm", "mode_delai", 0);
+        SettingsStore::writeInt("SeqPrm", "periode_ds", periodTenths);
+        SettingsStore::writeInt("SeqPrm", "postTrt", 0);
+        confirmSequenceSettings();
+    }
+
+    QString savedName(int n) const {
+        return qs(dir.file("cum")) + QString::asprintf("%04d.fit", n);
+    }
+
+    // A saved sequence image; a file holding more than one plane fails.
+    Plane savedImage(int n) {
+        QFile f(savedName(n));
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << n;
+        const QByteArray header = f.read(2880);
+        EXPECT_TRUE(header.contains("NAXIS   =                    2")) << n;
+        EXPECT_FALSE(header.contains("NAXIS3")) << n;
+        ImageBuffer im;
+        EXPECT_EQ(loadImageFile(im, savedName(n)), ImageLoadResult::Ok) << n;
+        return Plane::of(im);
+    }
+
+    // Starts the accumulation and waits for the loop to end, recording the
+    // reference and looking for the frames while it runs.
+    void runAccumulation(const std::function<void()>& duringRun = {}) {
+        EXPECT_TRUE(runCommand(cmd::StartCumul).empty());
+        messages = runUntil([this] { return !view().state().loopRunning; }, 60000,
+                            [this, &duringRun] {
+                                if (const CCumul* c = view().accumulator()) {
+                                    refX = c->refX;
+                                    refY = c->refY;
+                                    bringIntoView(refX, refY);
+                                    const OverlayColours o = grabOverlays();
+                                    sawRed |= o.red;
+                                    sawGreen |= o.green;
+                                }
+                                if (duringRun)
+                                    duringRun();
+                            });
+    }
+
+    TempDir dir;
+    std::vector<QString> messages;
+    double refX = NAN;
+    double refY = NAN;
+    bool sawRed = false;
+    bool sawGreen = false;
+};
+
+} // namespace
+
+TEST_F(AccumulationRun, RunEndedByItsCountLeavesTheSumOfAllImages) {
+    SimulatorProcess camsim({"--time-scale", "0.05", "--drift", "0.5,0.3"});
+    ASSERT_TRUE(start());
+    setSequence(5);
+    runAccumulation();
+
+    EXPECT_TRUE(messages.empty());
+    EXPECT_FALSE(view().state().accumulating);
+    EXPECT_EQ(view().accumulator(), nullptr);
+    EXPECT_EQ(view().sequenceEngine().count(), 5);
+    EXPECT_TRUE(sawRed);
+    EXPECT_TRUE(sawGreen);
+    EXPECT_TRUE(frame().commands().isEnabled(cmd::StartCumul));
+    ASSERT_FALSE(std::isnan(refX));
+
+    // The raw images as saved: single images, each at one image's sky level.
+    std::vector<Plane> raw;
+    for (int n = 0; n < 5; ++n)
+        raw.push_back(savedImage(n));
+    EXPECT_FALSE(QFile::exists(savedName(5)));
+    ASSERT_EQ(raw[0].width, 1280);
+    const double sky1 = raw[0].innerMean();
+    ASSERT_GT(sky1, 0);
+    for (const Plane& p : raw)
+        EXPECT_NEAR(p.innerMean() / sky1, 1.0, 0.1);
+
+    // The document: the sum of all five, the last one included.
+    const Plane sum = Plane::of(doc().image);
+    ASSERT_EQ(sum.width, raw[0].width);
+    ASSERT_EQ(sum.height, raw[0].height);
+    EXPECT_NEAR(sum.innerMean() / sky1, 5.0, 0.25);
+}
+
+TEST_F(AccumulationRun, RunEndedInItsFirstStepCreatesNoAccumulator) {
+    // A ".seq" of one image: the loop stops inside the first step.
+    SimulatorProcess camsim({"--time-scale", "0.05"});
+    ASSERT_TRUE(start());
+    setSequence(1);
+    EXPECT_TRUE(runCommand(cmd::StartCumul).empty());
+    EXPECT_FALSE(view().state().loopRunning);
+    EXPECT_FALSE(view().state().accumulating);
+    EXPECT_EQ(view().accumulator(), nullptr);
+    EXPECT_TRUE(frame().commands().isEnabled(cmd::StartCumul));
+    // The one image taken is in the document, as saved.
+    const Plane saved = savedImage(0);
+    EXPECT_EQ(Plane::of(doc().image).v, saved.v);
+}
+
+TEST_F(AccumulationRun, FailedFirstReadoutCreatesNoAccumulator) {
+    SimulatorProcess camsim({"--time-scale", "0.05", "--fault", "unplug-after=5000"});
+    ASSERT_TRUE(start());
+    setSequence(5);
+    const std::vector<QString> boxes = runCommand(cmd::StartCumul);
+    EXPECT_NE(std::find(boxes.begin(), boxes.end(), "Erreur lecture image"), boxes.end());
+    EXPECT_FALSE(view().state().loopRunning);
+    EXPECT_FALSE(view().state().accumulating);
+    EXPECT_EQ(view().accumulator(), nullptr);
+    EXPECT_TRUE(frame().commands().isEnabled(cmd::StartCumul));
+}
+
+// Each way a run ends mid-sequence: the camera gone (a failed readout, counted
+// and saved but never added), the user's stop, a file of another size opened.
+enum class RunEnd { CameraGone, UserStop, FileOpened };
+
+class AccumulationEnd : public AccumulationRun, public ::testing::WithParamInterface<RunEnd> {};
+
+TEST_P(AccumulationEnd, LeavesTheSumOfTheImagesAdded) {
+    const RunEnd end = GetParam();
+    SimulatorProcess camsim({"--time-scale", "0.05"});
+    ASSERT_TRUE(start());
+    setSequence(50);
+    const std::string small = dir.file("small.fit");
+    if (end == RunEnd::FileOpened) {
+        ImageBuffer im;
+        ASSERT_EQ(im.resize(64, 48), 1);
+        std::fill_n(im.pixels, im.pixelCount(), 7);
+        ASSERT_EQ(saveFits(qs(small), im, 0), 0);
+    }
+    bool ended = false;
+    runAccumulation([&] {
+        if (ended || view().sequenceEngine().count() < 2)
+            return;
+        ended = true;
+        if (end == RunEnd::CameraGone)
+            camsim.stop();
+        else if (end == RunEnd::UserStop)
+            action(cmd::LoopStop)->trigger();
+        else
+            EXPECT_TRUE(theApp.openDocumentFile(qs(small)));
+    });
+    if (end == RunEnd::CameraGone)
+        EXPECT_NE(std::find(messages.begin(), messages.end(), "Erreur lecture image"),
+                  messages.end());
+    else
+        EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(view().accumulator(), nullptr);
+    EXPECT_FALSE(view().state().accumulating);
+    const int taken = view().sequenceEngine().count();
+    const int added = end == RunEnd::CameraGone ? taken - 1 : taken;
+    EXPECT_GE(added, 2);
+    const Plane sum = Plane::of(doc().image);
+    ASSERT_EQ(sum.width, 1280);
+    ASSERT_EQ(sum.height, 1024);
+    const double sky1 = savedImage(0).innerMean();
+    EXPECT_NEAR(sum.innerMean() / sky1, double(added), 0.3) << added;
+    if (end == RunEnd::FileOpened) {
+        // The opened file is left alone on disk and no longer named by the
+        // document that now holds the sum.
+        EXPECT_TRUE(doc().pathName().isEmpty());
+        ImageBuffer back;
+        ASSERT_EQ(loadImageFile(back, qs(small)), ImageLoadResult::Ok);
+        EXPECT_EQ(back.width, 64);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, AccumulationEnd,
+                         ::testing::Values(RunEnd::CameraGone, RunEnd::UserStop,
+                                           RunEnd::FileOpened),
+                         [](const ::testing::TestParamInfo<RunEnd>& info) {
+                             switch (info.param) {
+                             case RunEnd::CameraGone:
+                                 return "CameraGone";
+                             case RunEnd::UserStop:
+                                 return "UserStop";
+                             default:
+                                 return "FileOpened";
+                             }
+                         });

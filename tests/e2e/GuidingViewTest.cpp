@@ -1,0 +1,125 @@
+// Guiding driven from the view against the camera simulator: start with or
+// without a marker, the zone frame, the commands' states while guiding, the
+// parameters dialog and the panel toggle.
+#include "SimulatorRun.h"
+
+#include "SuiviPanel.h"
+
+#include <QMouseEvent>
+
+namespace {
+
+class GuidingView : public SimulatorFixture {
+protected:
+    void SetUp() override {
+        SimulatorFixture::SetUp();
+        SettingsStore::writeInt("SuiviPrm", "cadence", 200);
+        SettingsStore::writeInt("SuiviPrm", "capture", 10);
+    }
+
+    // Sends a command, answering any dialog with OK and boxes by default.
+    std::vector<QString> send(int id) {
+        ModalWatcher watcher([](QWidget* w) {
+            if (w->objectName() != "CAcqPrmDlg" && w->objectName() != "CSuiviPrmDialog")
+                return false;
+            later([w] { press(w, 1); });
+            return true;
+        });
+        frame().commands().send(id);
+        return boxes(watcher);
+    }
+
+    bool enabled(int id) { return frame().commands().isEnabled(id); }
+    bool checked(int id) {
+        frame().commands().updateUI();
+        return action(id)->isChecked();
+    }
+
+    QPointF zoneCentre() {
+        const GuideZone& z = view().guiding().zone();
+        return QPointF((z.left + z.right) / 2.0, (z.top + z.bottom) / 2.0);
+    }
+};
+
+double distance(QPointF a, QPointF b) {
+    return std::hypot(a.x() - b.x(), a.y() - b.y());
+}
+
+} // namespace
+
+TEST_F(GuidingView, StartLocksOnMarkerOrStarThenStopEndsTheLoop) {
+    SimulatorProcess camsim({"--time-scale", "0.05"});
+    ASSERT_TRUE(start());
+    QPoint mark;
+    for (bool useMarker : {true, false}) {
+        SCOPED_TRACE(useMarker);
+        EXPECT_TRUE(send(cmd::AcquireOne).empty());
+        if (useMarker) {
+            // Away from the brightest star, where only the marker can send
+            // the zone.
+            const QPoint star = brightestPatch(QRect(34, 34, 1280 - 68, 1024 - 68));
+            mark = QPoint(star.x() > 640 ? star.x() - 150 : star.x() + 150, star.y());
+            clickImage(mark);
+            ASSERT_TRUE(view().markerSet());
+            ASSERT_EQ(view().marker(), mark);
+        }
+
+        EXPECT_TRUE(send(cmd::GuidingStart).empty());
+        ASSERT_TRUE(view().state().guidingActive);
+        // The acquisition that starts the run clears the marker; the flag
+        // read before it decides where the star is looked for.
+        EXPECT_FALSE(view().markerSet());
+        if (useMarker)
+            EXPECT_LT(distance(zoneCentre(), QPointF(mark)), 20.0);
+        else
+            EXPECT_GT(distance(zoneCentre(), QPointF(mark)), 50.0);
+
+        // Images keep coming at the guiding cadence; only the panel's stop
+        // ends the loop meanwhile.
+        const int before = view().sequenceEngine().count();
+        runUntil([&] { return view().sequenceEngine().count() >= before + 3; }, 20000);
+        EXPECT_FALSE(enabled(cmd::LoopStop));
+        frame().commands().updateUI();
+        EXPECT_FALSE(action(cmd::LoopStop)->isEnabled());
+        EXPECT_TRUE(view().state().guidingActive);
+
+        const QPointF zone = zoneCentre();
+        bringIntoView(zone.x(), zone.y());
+        EXPECT_TRUE(grabOverlays().red);
+
+        EXPECT_TRUE(send(cmd::GuidingStop).empty());
+        EXPECT_FALSE(view().state().guidingActive);
+        EXPECT_FALSE(view().state().loopRunning);
+        const int stoppedAt = view().sequenceEngine().count();
+        QTest::qWait(600);
+        EXPECT_EQ(view().sequenceEngine().count(), stoppedAt);
+        EXPECT_FALSE(grabOverlays().red);
+        EXPECT_TRUE(enabled(cmd::AcquireOne));
+        EXPECT_TRUE(enabled(cmd::StartCumul));
+    }
+}
+
+TEST_F(GuidingView, ParametersDialogAndPanelToggle) {
+    ASSERT_TRUE(start());
+    CSuiviPanel* panel = view().guiding().panel();
+    ASSERT_NE(panel, nullptr);
+    EXPECT_FALSE(panel->isVisible());
+    EXPECT_FALSE(checked(cmd::ShowGuiding));
+    for (bool shown : {true, false}) {
+        action(cmd::ShowGuiding)->trigger();
+        EXPECT_EQ(panel->isVisible(), shown);
+        EXPECT_EQ(checked(cmd::ShowGuiding), shown);
+    }
+
+    // The dialog opens on the stored values; Cancel leaves them and the
+    // cadence the loop would use.
+    ModalWatcher watcher([](QWidget* w) {
+        later([w] { press(w, 2); });
+        return true;
+    });
+    frame().commands().send(cmd::GuidingParams);
+    ASSERT_EQ(watcher.seen().size(), 1u);
+    EXPECT_EQ(watcher.seen()[0].className, "CSuiviPrmDialog");
+    EXPECT_EQ(watcher.seen()[0].title, "Paramètres suivi");
+    EXPECT_DOUBLE_EQ(view().guidingCadenceSeconds(), 0.2);
+}
