@@ -52,6 +52,7 @@ protected:
     }
 
     // Runs fn once the current event handler has returned.
+public:
     static void later(std::function<void()> fn) { QTimer::singleShot(0, qApp, std::move(fn)); }
 
     // Presses a dialog's button (OK is 1, Cancel 2).

@@ -3,7 +3,10 @@
 #include "CommandIds.h"
 #include "SettingsStore.h"
 
+#include "GuideZone.h"
+#include "common/TempDir.h"
 #include <QGuiApplication>
+#include <QMessageBox>
 #include <QProcess>
 #include <QScreen>
 #include <QTest>
@@ -44,6 +47,14 @@ private:
     QProcess process;
 };
 
+// Closes our dialogs with OK; message boxes are left to the watcher.
+bool pressOk(QWidget* w) {
+    if (!findControl(w, 1))
+        return false;
+    AppFixture::later([w] { AppFixture::press(w, 1); });
+    return true;
+}
+
 class CamsimFixture : public AppFixture {
 protected:
     void SetUp() override {
@@ -58,6 +69,13 @@ protected:
         SettingsStore::writeInt("AcqPrm", "prm2", 2);
     }
 
+    // A key typed into the main window.
+    void key(Qt::Key k, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        frame().activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&frame()));
+        QTest::keyClick(&frame(), k, modifiers);
+    }
+
     // Ctrl+A as the user types it, pressing OK in the camera dialog when it
     // opens. Returns the message boxes shown meanwhile.
     std::vector<QString> acquire(bool expectDialog) {
@@ -69,9 +87,7 @@ protected:
             later([w] { press(w, 1); });
             return true;
         });
-        frame().activateWindow();
-        EXPECT_TRUE(QTest::qWaitForWindowActive(&frame()));
-        QTest::keyClick(&frame(), Qt::Key_A, Qt::ControlModifier);
+        key(Qt::Key_A, Qt::ControlModifier);
         EXPECT_EQ(!dialog.isEmpty(), expectDialog);
         std::vector<QString> boxes;
         for (const ModalWatcher::Seen& s : watcher.seen())
@@ -121,10 +137,7 @@ TEST_F(CamsimFixture, CtrlAOpensTheCameraDialogThenTheImageArrives) {
     SettingsStore::writeInt("AcqPrm", "img_w", 768);
     SettingsStore::writeInt("AcqPrm", "img_h", 512);
     {
-        ModalWatcher watcher([](QWidget* w) {
-            later([w] { press(w, 1); });
-            return true;
-        });
+        ModalWatcher watcher(pressOk);
         action(cmd::CameraParams)->trigger();
     }
     EXPECT_EQ(infoText(1009), " 768x 512");
@@ -164,4 +177,156 @@ TEST_F(CamsimFixture, CameraFaultIsReportedAndTheProgramStaysUsable) {
     }
     EXPECT_TRUE(recovered);
     EXPECT_TRUE(looksLikeAnImage());
+}
+
+namespace {
+
+struct Expect {
+    int id;
+    bool enabled;
+};
+
+void expectEnabled(CommandTable& table, std::initializer_list<Expect> rows, const char* state) {
+    table.updateUI();
+    for (const Expect& e : rows)
+        EXPECT_EQ(table.action(e.id)->isEnabled(), e.enabled) << state << ", command " << e.id;
+}
+
+} // namespace
+
+TEST_F(CamsimFixture, LoopRunsPausesContinuesAndStopsWithItsCommandsEnabledAccordingly) {
+    TempDir images;
+    SettingsStore::writeString("SeqPrm", "imgpath", QString::fromStdString(images.path()) + "/");
+    SettingsStore::writeString("SeqPrm", "basename", "t");
+    SettingsStore::writeInt("SeqPrm", "saveImg", 1);
+    SettingsStore::writeInt("SeqPrm", "mode_delai", 1);
+    SettingsStore::writeInt("SeqPrm", "periode_ds", 2);
+    Camsim camsim({});
+    ASSERT_TRUE(start());
+    CommandTable& t = frame().commands();
+    expectEnabled(t,
+                  {{cmd::LoopStart, false},
+                   {cmd::CameraParams, true},
+                   {cmd::AcquireOne, true},
+                   {cmd::LoopPause, false},
+                   {cmd::LoopStop, false},
+                   {cmd::StartCumul, true}},
+                  "before camera parameters");
+    {
+        ModalWatcher ok(pressOk);
+        key(Qt::Key_B, Qt::ControlModifier);
+        // The sequence settings come into force through their dialog.
+        key(Qt::Key_Q, Qt::ControlModifier);
+    }
+    expectEnabled(t, {{cmd::LoopStart, true}}, "idle");
+
+    key(Qt::Key_F10);
+    EXPECT_TRUE(view().state().loopRunning);
+    EXPECT_EQ(view().sequenceEngine().count(), 1); // the first image is taken at once
+    expectEnabled(t,
+                  {{cmd::CameraParams, false},
+                   {cmd::SequenceParams, false},
+                   {cmd::AcquireOne, false},
+                   {cmd::LoopStart, false},
+                   {cmd::LoopPause, true},
+                   {cmd::LoopStop, true},
+                   {cmd::StartCumul, false},
+                   {cmd::InitCamera, true}},
+                  "running");
+    EXPECT_TRUE(QTest::qWaitFor([this] { return view().sequenceEngine().count() >= 3; }, 10000));
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(images.file("t0000.fit"))));
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(images.file("t0001.fit"))));
+
+    key(Qt::Key_F11);
+    EXPECT_TRUE(view().state().loopPaused);
+    expectEnabled(t,
+                  {{cmd::CameraParams, false},
+                   {cmd::AcquireOne, false},
+                   {cmd::LoopStart, true},
+                   {cmd::LoopPause, false},
+                   {cmd::LoopStop, true},
+                   {cmd::StartCumul, false}},
+                  "paused");
+    const int paused = view().sequenceEngine().count();
+    QTest::qWait(600);
+    EXPECT_EQ(view().sequenceEngine().count(), paused);
+    EXPECT_EQ(infoText(1012), QString::asprintf("%04d", paused - 1));
+
+    // Continuing keeps counting where the sequence was.
+    key(Qt::Key_F10);
+    EXPECT_FALSE(view().state().loopPaused);
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return view().sequenceEngine().count() >= paused + 2; }, 10000));
+
+    key(Qt::Key_F12);
+    EXPECT_FALSE(view().state().loopRunning);
+    const int stopped = view().sequenceEngine().count();
+    QTest::qWait(600);
+    EXPECT_EQ(view().sequenceEngine().count(), stopped);
+    expectEnabled(t,
+                  {{cmd::CameraParams, true},
+                   {cmd::AcquireOne, true},
+                   {cmd::LoopStart, true},
+                   {cmd::LoopPause, false},
+                   {cmd::LoopStop, false},
+                   {cmd::StartCumul, true}},
+                  "stopped");
+    EXPECT_EQ(frame().statusText(), "1280 x 1024, 16 bpp");
+}
+
+TEST_F(CamsimFixture, FailedImageInALoopIsCountedOnceAndStopsItWhileTicksWait) {
+    SettingsStore::writeInt("SeqPrm", "mode_delai", 1);
+    SettingsStore::writeInt("SeqPrm", "periode_ds", 1);
+    Camsim camsim({"--fault", "unplug-after=5000"});
+    ASSERT_TRUE(start());
+    {
+        ModalWatcher ok(pressOk);
+        action(cmd::CameraParams)->trigger();
+    }
+    // Each message stays up for several timer periods; no step may start
+    // inside it.
+    std::vector<QString> boxes;
+    ModalWatcher slow([&](QWidget* w) {
+        if (auto* box = qobject_cast<QMessageBox*>(w)) {
+            boxes.push_back(box->text());
+            QTimer::singleShot(400, box, [box] { box->accept(); });
+            return true;
+        }
+        return false;
+    });
+    action(cmd::LoopStart)->trigger();
+    EXPECT_FALSE(view().state().loopRunning);
+    EXPECT_EQ(view().sequenceEngine().count(), 1);
+    EXPECT_NE(std::find(boxes.begin(), boxes.end(), "Erreur lecture image"), boxes.end());
+    QTest::qWait(400);
+    EXPECT_EQ(view().sequenceEngine().count(), 1);
+    EXPECT_TRUE(action(cmd::AcquireOne)->isEnabled());
+}
+
+TEST_F(CamsimFixture, WhileGuidingOnlyTheGuidingPanelStopsTheLoop) {
+    SettingsStore::writeInt("SuiviPrm", "periode_ds", 5);
+    Camsim camsim({});
+    ASSERT_TRUE(start());
+    {
+        // The camera dialog, then the guiding parameters on the first start.
+        ModalWatcher ok(pressOk);
+        action(cmd::CameraParams)->trigger();
+        frame().commands().send(cmd::GuidingStart);
+    }
+    EXPECT_TRUE(view().state().loopRunning);
+    EXPECT_TRUE(view().guidingActive());
+    expectEnabled(frame().commands(), {{cmd::LoopStop, false}, {cmd::LoopPause, true}}, "guiding");
+    EXPECT_FALSE(frame().commands().send(cmd::LoopStop));
+    EXPECT_TRUE(view().state().loopRunning);
+
+    // The red zone frame is drawn around the guide star.
+    const GuideZone z = view().guiding().zone();
+    const QImage shot = view().viewport()->grab().toImage();
+    const QPoint corner = QPoint(z.left, z.top) - view().scrollPosition();
+    if (shot.rect().contains(corner))
+        EXPECT_EQ(shot.pixelColor(corner), QColor(255, 0, 0));
+
+    frame().commands().post(cmd::GuidingStop);
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !view().state().loopRunning; }, 5000));
+    EXPECT_FALSE(view().guidingActive());
 }
