@@ -117,8 +117,9 @@ TEST_F(AppFixture, MenusKeysPromptsAndToolbar) {
         EXPECT_EQ(a->text(), QString::fromUtf8(c.text));
         EXPECT_EQ(a->shortcut(), c.key);
         EXPECT_EQ(a->statusTip(), QString::fromUtf8(c.prompt));
-        if (c.tip)
+        if (c.tip) {
             EXPECT_EQ(a->toolTip(), QString::fromUtf8(c.tip));
+        }
     }
     EXPECT_EQ(action(cmd::EditCopy)->shortcuts(),
               QList<QKeySequence>({QKeySequence("Ctrl+C"), QKeySequence("Ctrl+Ins")}));
@@ -143,8 +144,9 @@ TEST_F(AppFixture, MenusKeysPromptsAndToolbar) {
               QList<int>({57600, 57601, 57603, 0,     57635, 57634, 57637, 0, 32778, 32772, 0,
                           32780, 32773, 32782, 32774, 0,     32790, 32789, 0, 57607, 57664}));
     for (QAction* a : bar->actions())
-        if (!a->isSeparator())
+        if (!a->isSeparator()) {
             EXPECT_FALSE(a->icon().isNull()) << a->objectName().toStdString();
+        }
 
     // Commands nothing handles stay disabled; idle camera commands are enabled.
     for (int id : {cmd::EditUndo, cmd::EditCut, cmd::EditCopy, cmd::EditPaste,

@@ -7,6 +7,8 @@
 #include "ViewFiles.h"
 #include "VisuPanel.h"
 
+#include "common/FileSizeLimit.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
@@ -51,27 +53,6 @@ QStringList folderEntries(const QString& folder) {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
                                   QDir::Name);
 }
-
-// Writes beyond this many bytes fail with EFBIG, for this process only, even
-// when the tests run as root: a disk that fills during the save.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        ::getrlimit(RLIMIT_FSIZE, &saved);
-        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lower = saved;
-        lower.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &lower);
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previousHandler);
-    }
-
-private:
-    rlimit saved{};
-    void (*previousHandler)(int) = nullptr;
-};
 
 } // namespace
 
@@ -305,8 +286,9 @@ TEST_F(SaveDispatch, FailedSaveTellsTheUserAndKeepsTheOldFile) {
         EXPECT_TRUE(watcher.messages()[0].contains(p)) << watcher.messages()[0].toStdString();
         EXPECT_TRUE(doc().isModified());
         EXPECT_EQ(folderEntries(path("")), before);
-        if (c.diskFull)
+        if (c.diskFull) {
             EXPECT_EQ(readAll(p), oldContent);
+        }
     }
     EXPECT_EQ(folderEntries(path("folder.fit")), QStringList({"inside"}));
     EXPECT_EQ(readAll(path("plain")), "a file, not a folder");

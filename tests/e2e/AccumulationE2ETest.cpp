@@ -22,23 +22,7 @@ class AccumulationRun : public SimulatorFixture {
 protected:
     // A ".seq" of `count` one-second images, every image saved as cum####.fit.
     void setSequence(int count, const char* exposure = "1", int periodTenths = 1) {
-        const QString seq = qs(dir.file("run.seq"));
-        QFile f(seq);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Text));
-        QTextStream out(&f);
-        out << count << "\n";
-        for (int i = 0; i < count; ++i)
-            out << exposure << "\n";
-        f.close();
-        SettingsStore::writeInt("SeqPrm", "readPrmFile", 1);
-        SettingsStore::writeString("SeqPrm", "prmFile", seq);
-        SettingsStore::writeInt("SeqPrm", "saveImg", 1);
-        SettingsStore::writeString("SeqPrm", "imgpath", qs(dir.path()) + "/");
-        SettingsStore::writeString("SeqPrm", "basename", "cum");
-        SettingsStore::writeInt("SeqPrm", "mode_delai", 0);
-        SettingsStore::writeInt("SeqPrm", "periode_ds", periodTenths);
-        SettingsStore::writeInt("SeqPrm", "postTrt", 0);
-        confirmSequenceSettings();
+        useSequenceFile(qs(dir.path()), "cum", count, exposure, periodTenths);
     }
 
     QString savedName(int n) const {

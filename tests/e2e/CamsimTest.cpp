@@ -323,8 +323,9 @@ TEST_F(CamsimFixture, WhileGuidingOnlyTheGuidingPanelStopsTheLoop) {
     const GuideZone z = view().guiding().zone();
     const QImage shot = view().viewport()->grab().toImage();
     const QPoint corner = QPoint(z.left, z.top) - view().scrollPosition();
-    if (shot.rect().contains(corner))
+    if (shot.rect().contains(corner)) {
         EXPECT_EQ(shot.pixelColor(corner), QColor(255, 0, 0));
+    }
 
     frame().commands().post(cmd::GuidingStop);
     EXPECT_TRUE(QTest::qWaitFor([this] { return !view().state().loopRunning; }, 5000));

@@ -8,8 +8,10 @@
 #include "SettingsStore.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTest>
+#include <QTextStream>
 
 #include <algorithm>
 #include <cmath>
@@ -148,6 +150,29 @@ protected:
         });
         action(id)->trigger();
         return boxes(watcher);
+    }
+
+    // A ".seq" of `count` images of `exposure` seconds, each image saved in
+    // `folder` as <base>####.fit, stored and confirmed through the dialog.
+    void useSequenceFile(const QString& folder, const QString& base, int count,
+                         const QString& exposure, int periodTenths = 1) {
+        const QString seq = folder + "/run.seq";
+        QFile f(seq);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Text));
+        QTextStream out(&f);
+        out << count << "\n";
+        for (int i = 0; i < count; ++i)
+            out << exposure << "\n";
+        f.close();
+        SettingsStore::writeInt("SeqPrm", "readPrmFile", 1);
+        SettingsStore::writeString("SeqPrm", "prmFile", seq);
+        SettingsStore::writeInt("SeqPrm", "saveImg", 1);
+        SettingsStore::writeString("SeqPrm", "imgpath", folder + "/");
+        SettingsStore::writeString("SeqPrm", "basename", base);
+        SettingsStore::writeInt("SeqPrm", "mode_delai", 0);
+        SettingsStore::writeInt("SeqPrm", "periode_ds", periodTenths);
+        SettingsStore::writeInt("SeqPrm", "postTrt", 0);
+        confirmSequenceSettings();
     }
 
     // The sequence settings stored, then confirmed through their dialog.

@@ -80,23 +80,7 @@ StarShape measureShape(const Plane& p, double x, double y, double radius = 8.0) 
 class StackRegistration : public SimulatorFixture {
 protected:
     void setSequence(const QString& exposure) {
-        const QString seq = qs(dir.file("run.seq"));
-        QFile f(seq);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Text));
-        QTextStream out(&f);
-        out << kImages << "\n";
-        for (int i = 0; i < kImages; ++i)
-            out << exposure << "\n";
-        f.close();
-        SettingsStore::writeInt("SeqPrm", "readPrmFile", 1);
-        SettingsStore::writeString("SeqPrm", "prmFile", seq);
-        SettingsStore::writeInt("SeqPrm", "saveImg", 1);
-        SettingsStore::writeString("SeqPrm", "imgpath", qs(dir.path()) + "/");
-        SettingsStore::writeString("SeqPrm", "basename", "stk");
-        SettingsStore::writeInt("SeqPrm", "mode_delai", 0);
-        SettingsStore::writeInt("SeqPrm", "periode_ds", 1);
-        SettingsStore::writeInt("SeqPrm", "postTrt", 0);
-        confirmSequenceSettings();
+        useSequenceFile(qs(dir.path()), "stk", kImages, exposure);
     }
 
     Plane saved(int n) {

@@ -2,6 +2,7 @@
 #include "ImageBuffer.h"
 #include "ImageSave.h"
 #include "TestFiles.h"
+#include "common/FileSizeLimit.h"
 #include "common/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -34,27 +35,6 @@ std::vector<std::string> namesIn(const std::string& folder) {
     std::sort(names.begin(), names.end());
     return names;
 }
-
-// Limits the size of files this process may write, so that a write fails the
-// way it does on a full disk (also when the tests run as root).
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        ::getrlimit(RLIMIT_FSIZE, &saved);
-        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = saved;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previousHandler);
-    }
-
-private:
-    rlimit saved{};
-    void (*previousHandler)(int) = nullptr;
-};
 
 Bytes bitmap24(int width, int height) {
     Bytes bits(std::size_t(bmpRowBytes(width, 24)) * height);
