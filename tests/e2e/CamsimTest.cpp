@@ -1,13 +1,12 @@
 // The whole program against the camera simulator on a pseudo-terminal.
-#include "../app/AppFixture.h"
 #include "CommandIds.h"
 #include "SettingsStore.h"
+#include "SimulatorRun.h"
 
 #include "GuideZone.h"
 #include "common/TempDir.h"
 #include <QGuiApplication>
 #include <QMessageBox>
-#include <QProcess>
 #include <QScreen>
 #include <QTest>
 
@@ -17,35 +16,10 @@
 
 namespace {
 
-class Camsim {
-public:
-    explicit Camsim(const QStringList& extra) {
-        process.setProgram(QStringLiteral(CAMSIM));
-        process.setArguments(QStringList{"--port", "2", "--time-scale", "0.05"} + extra);
-        // A session of its own: signals meant for the test's terminal or
-        // process group never reach the simulator.
-        process.setChildProcessModifier([] { ::setsid(); });
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start();
-        // Serving once it has linked the port and said so.
-        if (!waitForLink())
-            ADD_FAILURE() << "camsim did not start";
-    }
-    // Waits for the next "camsim: COM2 -> ..." line: the port linked anew.
-    bool waitForLink() {
-        while (process.canReadLine() || process.waitForReadyRead(10000))
-            if (process.readLine().contains("camsim: COM2"))
-                return true;
-        return false;
-    }
-    ~Camsim() {
-        process.terminate();
-        process.waitForFinished(5000);
-    }
-
-private:
-    QProcess process;
-};
+// The simulator on COM2 at a twentieth of real time.
+SimulatorProcess quickCamsim(const QStringList& extra) {
+    return SimulatorProcess(QStringList{"--time-scale", "0.05"} + extra);
+}
 
 // Closes our dialogs with OK; message boxes are left to the watcher.
 bool pressOk(QWidget* w) {
@@ -109,7 +83,7 @@ protected:
 } // namespace
 
 TEST_F(CamsimFixture, CtrlAOpensTheCameraDialogThenTheImageArrives) {
-    Camsim camsim({});
+    SimulatorProcess camsim = quickCamsim({});
     ASSERT_TRUE(start());
     EXPECT_TRUE(acquire(true).empty());
     EXPECT_EQ(doc().image.width, 1280);
@@ -161,7 +135,7 @@ TEST_F(CamsimFixture, CtrlAOpensTheCameraDialogThenTheImageArrives) {
 
 TEST_F(CamsimFixture, CameraFaultIsReportedAndTheProgramStaysUsable) {
     // The line is pulled during the first image; the simulator then serves on.
-    Camsim camsim({"--fault", "unplug-after=5000"});
+    SimulatorProcess camsim = quickCamsim({"--fault", "unplug-after=5000"});
     ASSERT_TRUE(start());
     const std::vector<QString> messages = acquire(true);
     EXPECT_NE(std::find(messages.begin(), messages.end(), "Erreur lecture image"), messages.end());
@@ -201,7 +175,7 @@ TEST_F(CamsimFixture, LoopRunsPausesContinuesAndStopsWithItsCommandsEnabledAccor
     SettingsStore::writeInt("SeqPrm", "saveImg", 1);
     SettingsStore::writeInt("SeqPrm", "mode_delai", 1);
     SettingsStore::writeInt("SeqPrm", "periode_ds", 2);
-    Camsim camsim({});
+    SimulatorProcess camsim = quickCamsim({});
     ASSERT_TRUE(start());
     CommandTable& t = frame().commands();
     expectEnabled(t,
@@ -277,7 +251,7 @@ TEST_F(CamsimFixture, LoopRunsPausesContinuesAndStopsWithItsCommandsEnabledAccor
 TEST_F(CamsimFixture, FailedImageInALoopIsCountedOnceAndStopsItWhileTicksWait) {
     SettingsStore::writeInt("SeqPrm", "mode_delai", 1);
     SettingsStore::writeInt("SeqPrm", "periode_ds", 1);
-    Camsim camsim({"--fault", "unplug-after=5000"});
+    SimulatorProcess camsim = quickCamsim({"--fault", "unplug-after=5000"});
     ASSERT_TRUE(start());
     {
         ModalWatcher ok(pressOk);
@@ -305,7 +279,7 @@ TEST_F(CamsimFixture, FailedImageInALoopIsCountedOnceAndStopsItWhileTicksWait) {
 
 TEST_F(CamsimFixture, WhileGuidingOnlyTheGuidingPanelStopsTheLoop) {
     SettingsStore::writeInt("SuiviPrm", "periode_ds", 5);
-    Camsim camsim({});
+    SimulatorProcess camsim = quickCamsim({});
     ASSERT_TRUE(start());
     {
         // The camera dialog, then the guiding parameters on the first start.
