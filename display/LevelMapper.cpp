@@ -34,33 +34,36 @@ void LevelMapper::rebuild() {
     const long long hi = hi_;
     const int rampBegin = int(std::clamp<long long>(lo + 1, 0, kValues));
     const int rampEnd = int(std::clamp<long long>(hi, rampBegin, kValues));
-    std::fill(table_.begin(), table_.begin() + rampBegin, kBlack);
-    std::fill(table_.begin() + rampEnd, table_.end(), kWhite);
+    std::uint8_t* table = table_.data();
+    std::memset(table, kBlack, std::size_t(rampBegin));
+    std::memset(table + rampEnd, kWhite, std::size_t(kValues - rampEnd));
+    ramp_ = GreyRamp::forWindow(lo_, hi_);
     if (rampBegin == rampEnd)
         return;
-    // (v - lo) * 255 / (hi - lo) stepped by 255 / (hi - lo) without a
-    // division per entry: quotient and remainder carried from one v to the next.
+    // (v - lo) * 255 / (hi - lo) is q from the first v with v - lo >= q * span
+    // / 255 rounded up: one run of equal bytes per level instead of a
+    // division per entry.
     const long long span = hi - lo;
-    long long numerator = (rampBegin - lo) * 255;
-    int quotient = int(numerator / span);
-    long long remainder = numerator % span;
-    for (int v = rampBegin; v < rampEnd; ++v) {
-        table_[v] = static_cast<std::uint8_t>(quotient);
-        remainder += 255;
-        while (remainder >= span) {
-            remainder -= span;
-            ++quotient;
-        }
+    auto firstOfLevel = [&](long long q) {
+        return std::clamp<long long>(lo + (q * span + 254) / 255, rampBegin, rampEnd);
+    };
+    long long begin = rampBegin;
+    for (long long q = 0; q < 255 && begin < rampEnd; ++q) {
+        const long long end = firstOfLevel(q + 1);
+        if (end > begin)
+            std::memset(table + begin, int(q), std::size_t(end - begin));
+        begin = std::max(begin, end);
     }
 }
 
 void LevelMapper::mapGrey(const unsigned short* pixels, int width, int height, int bitmapWidth,
                           std::uint8_t* bits) const {
     const std::uint8_t* table = table_.data();
+    const int vectorDone = mapGreyRampVector(ramp_, pixels, width, height, bitmapWidth, bits);
     for (int y = 0; y < height; ++y) {
         const unsigned short* src = pixels + std::ptrdiff_t(y) * width;
         std::uint8_t* dst = bits + std::ptrdiff_t(height - 1 - y) * bitmapWidth;
-        int x = 0;
+        int x = vectorDone;
         // Eight levels gathered into one word and stored at once: one store
         // instead of eight keeps the loop bound by the table reads.
         for (; x + 8 <= width; x += 8) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DisplayBitmap.h"
+#include "GreyRamp.h"
 
 #include <array>
 #include <cstdint>
@@ -9,8 +10,10 @@ class ImageBuffer;
 
 // Maps 16-bit pixels into the view's bottom-up display bitmap through a level
 // window. The window's 65,536-entry table is rebuilt only when the window
-// changes, so one recomputation costs one table build and one pass over the
-// image; the caller keeps the mapper (it is 64 KiB) for as long as the view.
+// changes (a few microseconds: one run of equal bytes per level); the caller
+// keeps the mapper (it is 64 KiB) for as long as the view. The grey mapping
+// runs the ramp's exact fixed-point arithmetic on the vector unit where the
+// CPU has one and takes the rest from the table; both give the same bytes.
 //
 // The same table serves the grey modes and the colour conversion: the grey
 // rule (v <= lo -> 0, v >= hi -> 255, else (v - lo) * 255 / (hi - lo)) and the
@@ -56,6 +59,7 @@ private:
     void rebuild();
 
     std::array<std::uint8_t, 65536> table_;
+    GreyRamp ramp_;
     int lo_ = 0;
     int hi_ = 0;
 };

@@ -1,11 +1,14 @@
 #include "LevelMapper.h"
 #include "DisplayBitmap.h"
+#include "GreyRamp.h"
 #include "ImageBuffer.h"
 #include "LevelWindow.h"
 #include "LiteralMapping.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <numeric>
 #include <random>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -125,6 +128,88 @@ TEST(LevelMapper, GreyMatchesTheLiteralMapping) {
             EXPECT_EQ(fast, slow) << w << "x" << h << " window " << win.lo;
         }
     }
+}
+
+// The fixed-point ramp must truncate exactly like the division for every span
+// a window can have and every offset into it: one wrong level is a visible
+// band in a smooth sky.
+TEST(GreyRamp, FixedPointEqualsTheDivisionForEverySpan) {
+    long long mismatches = 0;
+    for (int span = 1; span <= 0xFFFF; ++span) {
+        const GreyRamp ramp = GreyRamp::forWindow(0, span);
+        ASSERT_TRUE(ramp.usable) << span;
+        for (int t = 0; t <= span; ++t) {
+            // level = floor(255 t / span) exactly when level * span <= 255 t < (level + 1) * span.
+            const int level = ramp.level(unsigned(t));
+            if ((level * span > t * 255 || (level + 1) * span <= t * 255) && ++mismatches <= 5)
+                ADD_FAILURE() << "span " << span << " offset " << t << ": " << level << " for "
+                              << (t * 255) / span;
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
+TEST(GreyRamp, WindowsItCannotTakeAreLeftToTheTable) {
+    for (const Window& win : {Window{0, 0}, Window{25600, 25600}, Window{-70000, 140000},
+                              Window{65536, 65536}, Window{-65536, 0}, Window{65536, 70000}})
+        EXPECT_FALSE(GreyRamp::forWindow(win.lo, win.hi).usable) << win.lo << ".." << win.hi;
+}
+
+// Every slider position along both axes, the corners and random windows, over
+// an image that holds every 16-bit value once. The width is not a multiple of
+// the vector block, so each row ends through the table.
+TEST(LevelMapper, GreyMappingOfEveryValueEqualsTheLiteralFormula) {
+    const int w = 301, h = 218;
+    std::vector<unsigned short> px(std::size_t(w) * h);
+    std::iota(px.begin(), px.begin() + 65536, 0);
+    std::shuffle(px.begin(), px.end(), std::mt19937(7));
+    std::vector<Window> windows(std::begin(kWindows), std::end(kWindows));
+    for (int c = 1; c <= 256; ++c) {
+        int lo, hi;
+        levelWindow(128, c, lo, hi);
+        windows.push_back({lo, hi});
+        levelWindow(c - 1, 1, lo, hi);
+        windows.push_back({lo, hi});
+        levelWindow(c, 200, lo, hi);
+        windows.push_back({lo, hi});
+    }
+    std::mt19937 rng(11);
+    for (int i = 0; i < 200; ++i) {
+        const int lo = int(rng() % 140000) - 70000;
+        windows.push_back({lo, lo + 1 + int(rng() % (i < 100 ? 300 : 70000))});
+    }
+    const int bw = displayBitmapWidth(w);
+    std::vector<std::uint8_t> fast(std::size_t(bw) * h), slow(std::size_t(bw) * h);
+    LevelMapper mapper;
+    int failures = 0;
+    for (const Window& win : windows) {
+        std::fill(fast.begin(), fast.end(), kUntouched);
+        std::fill(slow.begin(), slow.end(), kUntouched);
+        mapper.setWindow(win.lo, win.hi);
+        mapper.mapGrey(px.data(), w, h, bw, fast.data());
+        literal::mapGrey(px.data(), w, h, bw, slow.data(), win.lo, win.hi);
+        if (fast != slow && ++failures <= 5)
+            ADD_FAILURE() << "window " << win.lo << ".." << win.hi;
+    }
+    EXPECT_EQ(failures, 0);
+}
+
+TEST(GreyRamp, TheVectorUnitTakesWholeBlocksWhereTheCpuHasOne) {
+    const GreyRamp ramp = GreyRamp::forWindow(23162, 42374);
+    std::vector<unsigned short> px(100 * 2, 30000);
+    std::vector<std::uint8_t> bits(displayBitmapWidth(100) * 2, kUntouched);
+    const int done =
+        mapGreyRampVector(ramp, px.data(), 100, 2, displayBitmapWidth(100), bits.data());
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("avx2")) {
+        ASSERT_EQ(done, 96);
+        EXPECT_EQ(bits[0], (30000 - 23162) * 255 / (42374 - 23162));
+        EXPECT_EQ(bits[96], kUntouched); // the caller's part of the row
+    }
+#endif
+    EXPECT_EQ(mapGreyRampVector(GreyRamp::forWindow(5, 5), px.data(), 100, 2,
+                                displayBitmapWidth(100), bits.data()),
+              0);
 }
 
 TEST(LevelMapper, ColourMatchesTheLiteralConversion) {
