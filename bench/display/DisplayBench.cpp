@@ -3,12 +3,14 @@
 #include "LevelMapper.h"
 #include "LevelWindow.h"
 #include "LiteralMapping.h"
+#include "RatioReporter.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -155,4 +157,23 @@ BENCHMARK(BM_Memcpy)
     ->Arg(int(3 * std::size_t(kBitmapWidth) * kHeight)) // 24-bit bitmap
     ->Unit(benchmark::kMicrosecond);
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    const std::string frame = "BM_Memcpy/" + std::to_string(kPixels * 2);
+    const std::string grey = "BM_Memcpy/" + std::to_string(std::size_t(kBitmapWidth) * kHeight);
+    const std::string colour =
+        "BM_Memcpy/" + std::to_string(3 * std::size_t(kBitmapWidth) * kHeight);
+    RatioReporter reporter({
+        {"grey mapping: literal / ours", "BM_GreyMappingLiteral", "BM_GreyMapping"},
+        {"grey mapping: ours / memcpy of the frame", "BM_GreyMapping", frame},
+        {"grey mapping: ours / memcpy of the bitmap", "BM_GreyMapping", grey},
+        {"colour conversion: literal / ours", "BM_ColourConversionLiteral", "BM_ColourConversion"},
+        {"colour conversion: ours / memcpy of the frame", "BM_ColourConversion", frame},
+        {"colour conversion: ours / memcpy of the bitmap", "BM_ColourConversion", colour},
+        {"statistics: literal / ours", "BM_StatisticsLiteral", "BM_Statistics"},
+        {"statistics: ours / memcpy of the frame", "BM_Statistics", frame},
+    });
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}
