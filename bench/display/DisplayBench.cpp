@@ -54,60 +54,48 @@ void window(int i, int& lo, int& hi) {
     levelWindow(8 + (i & 1), 128, lo, hi);
 }
 
-void BM_GreyMapping(benchmark::State& state) {
+// Times one full-frame mapping into a bitmap of bytesPerPixel, with the
+// window changed at every iteration; map(pixels, bits, lo, hi).
+template <typename Map>
+void timeMapping(benchmark::State& state, std::size_t bytesPerPixel, Map map) {
     const ImageBuffer& image = skyFrame();
-    std::vector<std::uint8_t> bits(std::size_t(kBitmapWidth) * kHeight);
-    LevelMapper mapper;
+    std::vector<std::uint8_t> bits(bytesPerPixel * kBitmapWidth * kHeight);
     int i = 0;
     for (auto _ : state) {
         int lo, hi;
         window(i++, lo, hi);
-        mapper.setWindow(lo, hi);
-        mapper.mapGrey(image.pixels, kWidth, kHeight, kBitmapWidth, bits.data());
+        map(image.pixels, bits.data(), lo, hi);
         benchmark::DoNotOptimize(bits.data());
     }
     state.SetItemsProcessed(state.iterations() * kPixels);
+}
+
+void BM_GreyMapping(benchmark::State& state) {
+    LevelMapper mapper;
+    timeMapping(state, 1, [&](const unsigned short* px, std::uint8_t* bits, int lo, int hi) {
+        mapper.setWindow(lo, hi);
+        mapper.mapGrey(px, kWidth, kHeight, kBitmapWidth, bits);
+    });
 }
 
 void BM_GreyMappingLiteral(benchmark::State& state) {
-    const ImageBuffer& image = skyFrame();
-    std::vector<std::uint8_t> bits(std::size_t(kBitmapWidth) * kHeight);
-    int i = 0;
-    for (auto _ : state) {
-        int lo, hi;
-        window(i++, lo, hi);
-        literal::mapGrey(image.pixels, kWidth, kHeight, kBitmapWidth, bits.data(), lo, hi);
-        benchmark::DoNotOptimize(bits.data());
-    }
-    state.SetItemsProcessed(state.iterations() * kPixels);
+    timeMapping(state, 1, [](const unsigned short* px, std::uint8_t* bits, int lo, int hi) {
+        literal::mapGrey(px, kWidth, kHeight, kBitmapWidth, bits, lo, hi);
+    });
 }
 
 void BM_ColourConversion(benchmark::State& state) {
-    const ImageBuffer& image = skyFrame();
-    std::vector<std::uint8_t> bits(3 * std::size_t(kBitmapWidth) * kHeight);
     LevelMapper mapper;
-    int i = 0;
-    for (auto _ : state) {
-        int lo, hi;
-        window(i++, lo, hi);
+    timeMapping(state, 3, [&](const unsigned short* px, std::uint8_t* bits, int lo, int hi) {
         mapper.setWindow(lo, hi);
-        mapper.demosaicColour(image.pixels, kWidth, kHeight, kBitmapWidth, bits.data());
-        benchmark::DoNotOptimize(bits.data());
-    }
-    state.SetItemsProcessed(state.iterations() * kPixels);
+        mapper.demosaicColour(px, kWidth, kHeight, kBitmapWidth, bits);
+    });
 }
 
 void BM_ColourConversionLiteral(benchmark::State& state) {
-    const ImageBuffer& image = skyFrame();
-    std::vector<std::uint8_t> bits(3 * std::size_t(kBitmapWidth) * kHeight);
-    int i = 0;
-    for (auto _ : state) {
-        int lo, hi;
-        window(i++, lo, hi);
-        literal::demosaicColour(image.pixels, kWidth, kHeight, kBitmapWidth, bits.data(), lo, hi);
-        benchmark::DoNotOptimize(bits.data());
-    }
-    state.SetItemsProcessed(state.iterations() * kPixels);
+    timeMapping(state, 3, [](const unsigned short* px, std::uint8_t* bits, int lo, int hi) {
+        literal::demosaicColour(px, kWidth, kHeight, kBitmapWidth, bits, lo, hi);
+    });
 }
 
 void BM_Statistics(benchmark::State& state) {
