@@ -1,5 +1,7 @@
 #include "CameraProtocol.h"
 
+#include "DriverMessage.h"
+
 #include <cmath>
 #include <limits>
 
@@ -302,6 +304,11 @@ int readImage(int width, int height, int binning, unsigned short* pixels, float 
         expected *= binning;
     if (expected > static_cast<long long>(SerialLink::receiveCapacity))
         return SerialLink::ReadFailed;
+    kovrel::Progress started;
+    started.stage = kovrel::Progress::Stage::ExposureStarted;
+    started.exposureSeconds = static_cast<double>(exposure);
+    started.expected = static_cast<long>(expected);
+    reportProgress(started);
     PixelConverter convert(pixels, binning);
     return link().receive(static_cast<long>(expected),
                           static_cast<double>(exposure) + transferLimitSeconds, convert);

@@ -151,6 +151,8 @@ int SerialLink::receive(long expected, double limitSeconds, ChunkSink& sink) {
         return ReadFailed;
     std::size_t got = 0;
     std::size_t remaining = std::size_t(expected);
+    kovrel::Progress progress;
+    progress.expected = expected;
     while (port->isOpen()) {
         const long r = port->read(receiveBuffer + got, remaining);
         if (r < 0) {
@@ -161,10 +163,13 @@ int SerialLink::receive(long expected, double limitSeconds, ChunkSink& sink) {
             sink.consume(receiveBuffer + got, std::size_t(r));
             got += std::size_t(r);
             remaining -= std::size_t(r);
+            progress.received = long(got);
+            reportProgress(progress);
             if (remaining == 0)
                 return Received;
             continue;
         }
+        reportProgress(progress);
         // Nothing waits: the limit bounds the whole transfer, from its start.
         if (std::difftime(clock->now(), t0) > limitSeconds) {
             fail("Erreur USB image, enlever la prise USB et l'alimentation et faire OK");

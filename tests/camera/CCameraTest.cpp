@@ -1,5 +1,6 @@
 #include "CameraFixture.h"
 
+#include "CameraEvents.h"
 #include "CameraProtocol.h"
 #include "SettingsStore.h"
 
@@ -290,4 +291,38 @@ TEST_F(CCameraTest, CopiesOwnTheirRecordAndDark) {
     EXPECT_EQ(third->parameters().option4, 0);
     copy.reset();
     third.reset();
+}
+
+TEST_F(CCameraTest, HostHooksReceiveProgressAndMessagesInsteadOfBoxes) {
+    store({{"img_w", 4}, {"img_h", 1}, {"pause_s", 3}, {"pause_cs", 0}});
+    showParameters(*camera);
+    camera->init();
+    std::vector<kovrel::Progress> reports;
+    kovrel::setProgressCallback([&](const kovrel::Progress& p) { reports.push_back(p); });
+    // One empty read (the camera still exposing), then the samples in two chunks.
+    port.reply = {Bytes{}, Bytes{1, 2}, Bytes{3, 4}};
+    unsigned short px[4];
+    ASSERT_EQ(camera->acquerir(px), 0);
+    kovrel::setProgressCallback(nullptr);
+
+    ASSERT_GE(reports.size(), 3u);
+    EXPECT_EQ(reports.front().stage, kovrel::Progress::Stage::ExposureStarted);
+    EXPECT_DOUBLE_EQ(reports.front().exposureSeconds, 3.0);
+    EXPECT_EQ(reports.front().expected, 4);
+    EXPECT_EQ(reports.back().stage, kovrel::Progress::Stage::Transfer);
+    EXPECT_EQ(reports.back().received, 4);
+    for (std::size_t i = 1; i < reports.size(); ++i)
+        EXPECT_GE(reports[i].received, reports[i - 1].received);
+    EXPECT_EQ(std::vector<unsigned short>(px, px + 4),
+              (std::vector<unsigned short>{128, 256, 384, 512}));
+
+    // Messages go to the sink; no box is shown.
+    std::vector<QString> sunk;
+    kovrel::setMessageSink([&](const QString& text) { sunk.push_back(text); });
+    port.readFails = true;
+    ModalWatcher watcher;
+    EXPECT_EQ(camera->acquerir(px), 2);
+    kovrel::setMessageSink(nullptr);
+    EXPECT_EQ(sunk, std::vector<QString>{QStringLiteral("Erreur lecture image")});
+    EXPECT_TRUE(watcher.messages().empty());
 }
