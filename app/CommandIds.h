@@ -38,6 +38,10 @@ constexpr int GuidingParams = 32788;
 constexpr int GuidingParamsButton = 32789; // toolbar only; nothing handles it
 constexpr int ShowGuiding = 32790;
 constexpr int StartCumul = 32792;
+constexpr int SerialPortDialog = 32800;
+constexpr int AutoLevels = 32801;
+constexpr int AutoLevelsOnNewImage = 32802;
+constexpr int ShowGuideGraph = 32803;
 constexpr int GuidingStart = 1047; // guiding panel buttons
 constexpr int GuidingStop = 1048;
 } // namespace cmd
