@@ -4,6 +4,7 @@
 #include "CCumul.h"
 #include "CInfoPanel.h"
 #include "CMainFrame.h"
+#include "CSerialPortDlg.h"
 #include "CZermicDoc.h"
 #include "ColourTables.h"
 #include "CommandIds.h"
@@ -21,6 +22,10 @@
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QScrollBar>
+#include <QTimer>
+
+#include <algorithm>
+#include <utility>
 
 #include <ctime>
 
@@ -46,6 +51,7 @@ QString outOfMemoryMessage() {
 
 CZermicView::CZermicView(CMainFrame* f, CommandTable& commands, CCamera& camera)
     : QAbstractScrollArea(f), frame(f), table(commands), cam(camera), seqDialog(this),
+      progress([this](const QString& text) { frame->showPrompt(text); }),
       timers([this](int id) { onTimer(id); }, this) {
     setObjectName(QStringLiteral("CZermicView"));
     viewport()->setAutoFillBackground(true);
@@ -65,7 +71,16 @@ CZermicView::~CZermicView() {
 
 void CZermicView::setHandlers() {
     auto rule = [this](int id) { return [this, id] { return viewCommandAllowed(id, loop); }; };
-    table.setHandler(cmd::InitCamera, [this] { cam.init(); });
+    table.setHandler(cmd::InitCamera, [this] {
+        cam.init();
+        reportPortFailure();
+    });
+    // What the view does not handle itself waits for an image under way too.
+    for (int id : {cmd::InitCamera, cmd::GuidingStart, cmd::GuidingParams, cmd::SerialPortDialog,
+                   cmd::FileNew, cmd::FileOpen, cmd::FileSave, cmd::FileSaveAs, cmd::FilePrint,
+                   cmd::FilePrintDirect, cmd::FilePrintPreview, cmd::FilePrintSetup, cmd::AppAbout})
+        table.setEnableRule(id, rule(id));
+    table.setHandler(cmd::SerialPortDialog, [this] { onSerialPortDialog(); });
     table.setHandler(cmd::CameraParams, [this] { getCameraParameters(); });
     table.setEnableRule(cmd::CameraParams, rule(cmd::CameraParams));
     table.setHandler(cmd::AcquireOne, [this] { onAcquire(); });
@@ -75,11 +90,20 @@ void CZermicView::setHandlers() {
         table.setEnableRule(id, rule(id));
     table.setHandler(cmd::SequenceParams, [this] { seqDialog.doModal(); });
     table.setHandler(cmd::LoopStart, [this] { startOrContinueLoop(); });
-    table.setHandler(cmd::LoopPause, [this] { pauseLoop(); });
-    table.setHandler(cmd::LoopStop, [this] { stopLoop(); });
+    table.setHandler(cmd::LoopPause, [this] {
+        if (!deferWhileImage(cmd::LoopPause))
+            pauseLoop();
+    });
+    table.setHandler(cmd::LoopStop, [this] {
+        if (!deferWhileImage(cmd::LoopStop))
+            stopLoop();
+    });
     table.setHandler(cmd::StartCumul, [this] { startCumul(); });
     table.setHandler(cmd::GuidingStart, [this] { startGuiding(); });
-    table.setHandler(cmd::GuidingStop, [this] { stopLoop(); });
+    table.setHandler(cmd::GuidingStop, [this] {
+        if (!deferWhileImage(cmd::GuidingStop))
+            stopLoop();
+    });
     table.setHandler(cmd::GuidingParams, [this] { suivi.editParams(); });
 
     table.setHandler(cmd::ShowInfo, [this] { onToggleInfo(); });
@@ -124,15 +148,80 @@ void CZermicView::getCameraParameters() {
     if (info)
         info->showSize(cam.getWidth(), cam.getHeight(), cam.getPauseEnSecondes());
     cam.reglage();
+    reportPortFailure();
 }
 
-bool CZermicView::resizeToCamera() {
-    doc->resizeImage(cam.getWidth(), cam.getHeight());
-    if (doc->image.pixels)
-        return true;
-    messageBox(frame, outOfMemoryMessage(), applicationTitle(), MessageIcon::Stop);
-    onInitialUpdate();
-    return false;
+bool CZermicView::takeImage(int& result) {
+    const int w = cam.getWidth();
+    const int h = cam.getHeight();
+    if (!incoming.pixels || incoming.width != w || incoming.height != h) {
+        incoming.resize(w, h);
+        if (!incoming.pixels) {
+            messageBox(frame, outOfMemoryMessage(), applicationTitle(), MessageIcon::Stop);
+            return false;
+        }
+    }
+    setImageUnderWay(true);
+    result = progress.run([this] { return cam.acquerir(incoming.pixels); });
+    ImageBuffer& image = doc->image;
+    std::swap(image.pixels, incoming.pixels);
+    std::swap(image.width, incoming.width);
+    std::swap(image.height, incoming.height);
+    image.invalidateStats();
+    setImageUnderWay(false);
+    reportPortFailure();
+    return true;
+}
+
+void CZermicView::setImageUnderWay(bool on) {
+    loop.imageUnderWay = on;
+    // The mount's hand moves would reach the line in the middle of the image.
+    if (CSuiviPanel* p = suivi.panel())
+        for (int id : {CSuiviPanel::UpButton, CSuiviPanel::DownButton, CSuiviPanel::LeftButton,
+                       CSuiviPanel::RightButton})
+            if (QWidget* c = p->control(id))
+                c->setEnabled(!on);
+    table.updateUI();
+    if (on)
+        return;
+    for (int id : std::exchange(deferred, {}))
+        table.post(id);
+    if (std::exchange(closeDeferred, false))
+        QMetaObject::invokeMethod(frame, &QWidget::close, Qt::QueuedConnection);
+}
+
+bool CZermicView::deferWhileImage(int id) {
+    if (!loop.imageUnderWay)
+        return false;
+    if (std::find(deferred.begin(), deferred.end(), id) == deferred.end())
+        deferred.push_back(id);
+    return true;
+}
+
+bool CZermicView::deferClose() {
+    if (!loop.imageUnderWay)
+        return false;
+    closeDeferred = true;
+    return true;
+}
+
+void CZermicView::reportPortFailure() {
+    const kovrel::PortState port = kovrel::portState();
+    if (port.open || port.error == 0)
+        return;
+    frame->showPrompt(
+        portOpenFailureText(port.number, QString::fromStdString(port.path), port.error));
+}
+
+void CZermicView::onSerialPortDialog() {
+    CSerialPortDlg dlg(this);
+    if (dlg.doModal() != 1)
+        return;
+    // The port open on the old device is let go; the next camera call opens
+    // the one just bound.
+    if (kovrel::portState().open && kovrel::portState().number == dlg.portNumber())
+        kovrel::closePort();
+    frame->showPrompt(QStringLiteral("COM%1 : %2").arg(dlg.portNumber()).arg(dlg.boundDevice()));
 }
 
 std::int32_t CZermicView::imageTime() const {
@@ -146,11 +235,11 @@ std::int32_t CZermicView::imageTime() const {
 void CZermicView::onAcquire() {
     if (!loop.cameraReady)
         getCameraParameters();
-    table.send(cmd::FileNew);
-    if (!resizeToCamera())
+    int r = 0;
+    if (!takeImage(r))
         return;
+    table.send(cmd::FileNew);
     ImageBuffer& image = doc->image;
-    cam.acquerir(image.pixels);
     image.invalidateStats();
     doc->acquisitionTime = imageTime();
     onInitialUpdate();
@@ -171,14 +260,17 @@ bool CZermicView::startOrContinueLoop() {
     if (sequence.startSequence() != 0)
         return false;
     table.send(cmd::FileNew);
-    if (!resizeToCamera()) {
-        stopLoop();
-        return false;
-    }
+    const unsigned short* shown = doc->image.pixels;
     stepRunning = true;
     acquireOne();
     stepRunning = false;
-    return true;
+    if (std::exchange(lateTick, false) && timers.isActive(kSequenceTimer))
+        QTimer::singleShot(0, this, [this] {
+            if (timers.isActive(kSequenceTimer))
+                onTimer(kSequenceTimer);
+        });
+    // A step that took an image put a new array in the document.
+    return doc->image.pixels != shown;
 }
 
 void CZermicView::acquireOne() {
@@ -190,16 +282,12 @@ void CZermicView::acquireOne() {
         return;
     }
     sequence.beforeAcquisition();
-    ImageBuffer& image = doc->image;
-    // "Ouvrir" stays allowed during a loop and may have replaced the array
-    // with a file's size: the camera must never write past it.
-    if (!image.pixels || image.width != cam.getWidth() || image.height != cam.getHeight()) {
-        if (!resizeToCamera()) {
-            stopLoop();
-            return;
-        }
+    int r = 0;
+    if (!takeImage(r)) {
+        stopLoop();
+        return;
     }
-    const int r = cam.acquerir(image.pixels);
+    ImageBuffer& image = doc->image;
     doc->acquisitionTime = imageTime();
     image.invalidateStats();
     onInitialUpdate();
@@ -218,11 +306,13 @@ bool CZermicView::sameSizeAsSum(const ImageBuffer& image) const {
 }
 
 void CZermicView::onTimer(int) {
-    // A tick that arrives while a step runs (a message box inside it runs a
-    // nested event loop) is dropped: one step at a time. So is one left over
-    // from a loop that has just stopped.
-    if (stepRunning || !loop.loopRunning)
+    // One step at a time: a tick that arrives while the loop's first step runs
+    // (the camera call turns the event loop) comes again once it is over. One
+    // left over from a loop that has just stopped is dropped.
+    if (stepRunning || !loop.loopRunning) {
+        lateTick = stepRunning && loop.loopRunning;
         return;
+    }
     stepRunning = true;
     acquireOne();
     if (loop.guidingActive)

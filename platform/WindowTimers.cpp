@@ -2,6 +2,8 @@
 
 #include <QTimer>
 
+#include <utility>
+
 WindowTimers::WindowTimers(std::function<void(int)> onTick, QObject* parent)
     : QObject(parent), tick(std::move(onTick)) {}
 
@@ -12,17 +14,31 @@ void WindowTimers::setTimer(int id, int milliseconds) {
     if (!t) {
         t = new QTimer(this);
         t->setTimerType(Qt::PreciseTimer);
-        connect(t, &QTimer::timeout, this, [this, id] {
-            // A tick falling due inside a handler's nested event loop (a message
-            // box) is dropped: the next one comes at the next period.
-            if (depth > 0)
-                return;
-            ++depth;
-            tick(id);
-            --depth;
-        });
+        connect(t, &QTimer::timeout, this, [this, id] { deliver(id); });
     }
     t->start(std::max(0, milliseconds));
+}
+
+void WindowTimers::deliver(int id) {
+    // A tick falling due inside a handler (a message box's loop, or the event
+    // loop a long camera call turns) waits for the handler to end, then comes
+    // once, as if the thread had been busy.
+    if (depth > 0) {
+        late.insert(id);
+        return;
+    }
+    ++depth;
+    tick(id);
+    --depth;
+    if (depth == 0 && !late.empty())
+        QMetaObject::invokeMethod(this, &WindowTimers::deliverLate, Qt::QueuedConnection);
+}
+
+void WindowTimers::deliverLate() {
+    const std::set<int> due = std::exchange(late, {});
+    for (int id : due)
+        if (isActive(id))
+            deliver(id);
 }
 
 void WindowTimers::killTimer(int id) {
