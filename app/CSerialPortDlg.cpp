@@ -50,10 +50,14 @@ void CSerialPortDlg::onInitDialog() {
     for (const SerialDevice& d : devices)
         list->addItem(d.label);
     auto* edit = findControlAs<QLineEdit>(w, idDevice);
-    QObject::connect(list, &QListWidget::currentRowChanged, edit, [this, edit](int row) {
+    auto choose = [this, list, edit] {
+        const int row = list->currentRow();
         if (row >= 0 && row < devices.size())
             edit->setText(devices[row].path);
-    });
+    };
+    // A click on the row already chosen takes it again after a typed path.
+    QObject::connect(list, &QListWidget::currentRowChanged, edit, choose);
+    QObject::connect(list, &QListWidget::itemClicked, edit, choose);
     if (!devices.isEmpty())
         list->setCurrentRow(0);
 }
