@@ -18,18 +18,18 @@ QString portsFolder() {
 } // namespace
 
 CSerialPortDlg::CSerialPortDlg(QWidget* parent, const QString& root)
-    : CDialog(parent, QStringLiteral("CSerialPortDlg"), kTitle, 260, 170), devRoot(root) {}
+    : CDialog(parent, QStringLiteral("CSerialPortDlg"), kTitle, 330, 170), devRoot(root) {}
 
 void CSerialPortDlg::createControls(ControlBuilder& b) {
-    b.label(QString(), 7, 6, 246, 10, Qt::AlignLeft | Qt::AlignVCenter, idPortNumber);
-    b.label(QString(), 7, 18, 246, 10, Qt::AlignLeft | Qt::AlignVCenter, idCurrent);
-    b.label(QStringLiteral("Périphériques présents :"), 7, 32, 246, 10);
-    b.list(idDevices, 7, 44, 246, 82);
+    b.label(QString(), 7, 6, 316, 10, Qt::AlignLeft | Qt::AlignVCenter, idPortNumber);
+    b.label(QString(), 7, 18, 316, 10, Qt::AlignLeft | Qt::AlignVCenter, idCurrent);
+    b.label(QStringLiteral("Périphériques présents :"), 7, 32, 316, 10);
+    b.list(idDevices, 7, 44, 316, 82);
     b.label(QStringLiteral("Périphérique"), 7, 133, 48, 10);
-    b.edit(idDevice, 58, 131, 195, 12);
-    QPushButton* ok = b.button(1, QStringLiteral("Associer"), 146, 150, 50, 14);
+    b.edit(idDevice, 58, 131, 265, 12);
+    QPushButton* ok = b.button(1, QStringLiteral("Associer"), 216, 150, 50, 14);
     ok->setDefault(true);
-    b.button(2, QStringLiteral("Annuler"), 203, 150, 50, 14);
+    b.button(2, QStringLiteral("Annuler"), 273, 150, 50, 14);
 }
 
 void CSerialPortDlg::onInitDialog() {

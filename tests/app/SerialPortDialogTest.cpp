@@ -9,10 +9,13 @@
 
 #include "common/TempDir.h"
 
+#include <QGuiApplication>
 #include <QLabel>
 #include <QListWidget>
+#include <QScreen>
 
 #include <cerrno>
+#include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -53,6 +56,13 @@ TEST_F(AppFixture, PortDialogListsDevicesBindsTheAcquisitionPortAndRefusesOtherF
         if (w->objectName() != "CSerialPortDlg")
             return false; // the refusal's box: its OK is pressed
         later([&, w] {
+            if (const char* folder = std::getenv("ZERMIC_SCREENSHOT_DIR")) {
+                QTest::qWait(300);
+                const QPixmap shot = QGuiApplication::platformName() == "offscreen"
+                                         ? w->grab()
+                                         : QGuiApplication::primaryScreen()->grabWindow(0);
+                EXPECT_TRUE(shot.save(QString::fromLocal8Bit(folder) + "/port-dialog.png"));
+            }
             for (int id : {CSerialPortDlg::idPortNumber, CSerialPortDlg::idCurrent})
                 labels << findControlAs<QLabel>(w, id)->text();
             auto* list = findControlAs<QListWidget>(w, CSerialPortDlg::idDevices);
