@@ -3,6 +3,7 @@
 // image commands wait, the Visu panel still redraws the image shown.
 #include "SimulatorRun.h"
 
+#include "CameraEvents.h"
 #include "VisuPanel.h"
 
 #include <gmock/gmock.h>
@@ -24,6 +25,9 @@ constexpr int kHeight = 240;
 class ExposureFixture : public SimulatorFixture {
 protected:
     void SetUp() override {
+        // The link is process-wide: a port left open on an earlier test's
+        // simulator would fail this test's first write.
+        kovrel::closePort();
         SimulatorFixture::SetUp();
         SettingsStore::writeInt("AcqPrm", "img_w", kWidth);
         SettingsStore::writeInt("AcqPrm", "img_h", kHeight);
@@ -145,4 +149,41 @@ TEST_F(ExposureFixture, ThreeSecondExposureKeepsTheWindowAliveAndShowsItsProgres
     std::vector<unsigned short> plain(std::size_t(kWidth) * kHeight);
     ASSERT_EQ(theApp.camera.acquerir(plain.data()), 0);
     EXPECT_TRUE(std::equal(plain.begin(), plain.end(), doc().image.pixels));
+}
+
+TEST_F(ExposureFixture, PauseAndCloseAskedDuringAnExposureWaitForTheImage) {
+    SimulatorProcess camsim({"--scene", "ramp"});
+    SettingsStore::writeInt("SeqPrm", "mode_delai", 1);
+    SettingsStore::writeInt("SeqPrm", "periode_ds", 1);
+    ASSERT_TRUE(start());
+    confirmSequenceSettings();
+    setExposure(1, 0);
+
+    // F11 during the loop's first exposure: the image comes in, then the pause.
+    bool pausedEarly = true;
+    QTimer::singleShot(400, [&] {
+        EXPECT_TRUE(frame().commands().send(cmd::LoopPause));
+        pausedEarly = view().state().loopPaused;
+    });
+    EXPECT_THAT(runCommand(cmd::LoopStart), ::testing::IsEmpty());
+    EXPECT_FALSE(pausedEarly);
+    EXPECT_EQ(view().sequenceEngine().count(), 1);
+    QTest::qWait(100);
+    EXPECT_TRUE(view().state().loopPaused);
+    EXPECT_TRUE(view().state().loopRunning);
+    EXPECT_EQ(view().sequenceEngine().count(), 1);
+    ASSERT_TRUE(frame().commands().send(cmd::LoopStop));
+
+    // Closing the window during an exposure: it goes once the image is in.
+    SettingsStore::writeInt("AcqPrm", "img_w", kWidth / 2);
+    setExposure(1, 0);
+    bool openDuring = false;
+    QTimer::singleShot(400, [&] {
+        frame().close();
+        openDuring = frame().isVisible();
+    });
+    EXPECT_THAT(runCommand(cmd::AcquireOne), ::testing::IsEmpty());
+    EXPECT_TRUE(openDuring);
+    EXPECT_EQ(doc().image.width, kWidth / 2);
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !frame().isVisible(); }, 2000));
 }
