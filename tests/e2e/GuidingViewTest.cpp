@@ -1,9 +1,11 @@
 // Guiding driven from the view against the camera simulator: start with or
 // without a marker, the zone frame, the commands' states while guiding, the
-// parameters dialog and the panel toggle.
+// parameters dialog and the panel toggle, the guide log's failure.
 #include "SimulatorRun.h"
 
+#include "GuideGraphPanel.h"
 #include "SuiviPanel.h"
+#include "common/TempDir.h"
 
 #include <QMouseEvent>
 
@@ -122,4 +124,40 @@ TEST_F(GuidingView, ParametersDialogAndPanelToggle) {
     EXPECT_EQ(watcher.seen()[0].className, "CSuiviPrmDialog");
     EXPECT_EQ(watcher.seen()[0].title, "Paramètres suivi");
     EXPECT_DOUBLE_EQ(view().guidingCadenceSeconds(), 0.2);
+}
+
+TEST_F(GuidingView, UnwritableGuideLogLeavesGuidingOnAndSaysSoOnce) {
+    // A folder under a plain file can never be made.
+    TempDir tmp;
+    const QString blocker = QString::fromStdString(tmp.file("fichier"));
+    QFile f(blocker);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.close();
+    SettingsStore::writeString("JournalSuivi", "dossier", blocker + "/logs");
+    SimulatorProcess camsim({"--time-scale", "0.05"});
+    ASSERT_TRUE(start());
+
+    // The graph panel has its entry in "Affichage", checked while shown.
+    CGuideGraphPanel* graph = view().guiding().graphPanel();
+    ASSERT_NE(graph, nullptr);
+    EXPECT_FALSE(graph->isVisible());
+    action(cmd::ShowGuideGraph)->trigger();
+    EXPECT_TRUE(graph->isVisible());
+    EXPECT_TRUE(checked(cmd::ShowGuideGraph));
+
+    // The camera may still hold the line of an earlier test's simulator: the
+    // first write on it fails, says so and closes it.
+    send(cmd::AcquireOne);
+    EXPECT_TRUE(send(cmd::AcquireOne).empty());
+    EXPECT_TRUE(send(cmd::GuidingStart).empty());
+    const QString said = frame().promptText();
+    EXPECT_TRUE(said.startsWith("Journal de suivi impossible à écrire")) << said.toStdString();
+    EXPECT_TRUE(said.contains(blocker + "/logs/Zermic_GuideLog_")) << said.toStdString();
+    frame().showPrompt(QString());
+    const int before = view().sequenceEngine().count();
+    runUntil([&] { return view().sequenceEngine().count() >= before + 3; }, 20000);
+    EXPECT_TRUE(view().state().guidingActive);
+    EXPECT_EQ(frame().promptText(), "Prêt") << "said once, not at every image";
+    EXPECT_GE(graph->history().size(), 3);
+    EXPECT_TRUE(send(cmd::GuidingStop).empty());
 }
