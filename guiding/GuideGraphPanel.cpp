@@ -21,8 +21,8 @@ const QColor kGrid(60, 60, 60);
 const QColor kZero(150, 150, 150);
 const QColor kAxis1(80, 160, 255);
 const QColor kAxis2(255, 80, 80);
-const QColor kAxis1Move(30, 60, 110);
-const QColor kAxis2Move(110, 35, 35);
+const QColor kAxis1Move(40, 75, 135);
+const QColor kAxis2Move(135, 45, 45);
 const QColor kRejected(255, 220, 0);
 
 // Moves fill at most this share of the half-height, the largest held reaching it.
@@ -45,7 +45,7 @@ CGuideGraphPanel::~CGuideGraphPanel() {
 }
 
 bool CGuideGraphPanel::create() {
-    if (!CPanel::create(300, 230, false))
+    if (!CPanel::create(4, 250, false))
         return false;
     const QPoint at(SettingsStore::getInt(kSection, "x", kUnplaced),
                     SettingsStore::getInt(kSection, "y", kUnplaced));

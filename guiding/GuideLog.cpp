@@ -24,9 +24,11 @@ CGuideLog::~CGuideLog() {
 }
 
 QString CGuideLog::folder() {
-    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    return SettingsStore::getString(kGuideLogSection, "dossier",
-                                    data + QStringLiteral("/VKL_Zermic/logs"));
+    const QString stored = SettingsStore::getString(kGuideLogSection, "dossier", QString());
+    if (!stored.isEmpty())
+        return stored;
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/VKL_Zermic/logs");
 }
 
 std::tm CGuideLog::localNow() const {

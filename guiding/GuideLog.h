@@ -29,7 +29,8 @@ public:
     // The wall clock of dates and file names; the system's unless set.
     void setClock(Clock* c) { clock = c; }
 
-    // The folder of the logs: the stored one, else the user's data folder.
+    // The folder of the logs: the stored one, else (absent or empty) the
+    // user's data folder.
     static QString folder();
     // The file of the session running or last run; empty before any.
     QString path() const { return filePath; }

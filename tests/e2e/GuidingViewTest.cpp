@@ -7,7 +7,10 @@
 #include "SuiviPanel.h"
 #include "common/TempDir.h"
 
+#include <QGuiApplication>
 #include <QMouseEvent>
+#include <QRegularExpression>
+#include <QScreen>
 
 namespace {
 
@@ -160,4 +163,54 @@ TEST_F(GuidingView, UnwritableGuideLogLeavesGuidingOnAndSaysSoOnce) {
     EXPECT_EQ(frame().promptText(), "Prêt") << "said once, not at every image";
     EXPECT_GE(graph->history().size(), 3);
     EXPECT_TRUE(send(cmd::GuidingStop).empty());
+}
+
+TEST_F(GuidingView, RunIsGraphedAndLoggedInTheUsersDataFolder) {
+    SettingsStore::writeInt("SuiviPrm", "capture", 16);
+    SettingsStore::writeString("JournalSuivi", "dossier", QString());
+    SimulatorProcess camsim(
+        {"--time-scale", "0.05", "--drift", "0.04,-0.03", "--periodic", "0.6,200", "--seed", "3"});
+    ASSERT_TRUE(start());
+    action(cmd::ShowGuiding)->trigger();
+    action(cmd::ShowGuideGraph)->trigger();
+    CGuideGraphPanel* graph = view().guiding().graphPanel();
+    send(cmd::AcquireOne); // a line left by an earlier test fails once
+    EXPECT_TRUE(send(cmd::AcquireOne).empty());
+    EXPECT_TRUE(send(cmd::GuidingStart).empty());
+    // With pictures asked for, a full graph of the drift being corrected.
+    const char* pictures = std::getenv("ZERMIC_SCREENSHOT_DIR");
+    const int images = pictures ? GuideHistory::kCapacity : 20;
+    runUntil([&] { return graph->history().size() >= images; }, 120000);
+    EXPECT_EQ(frame().promptText(), "Prêt");
+    if (pictures) {
+        QTest::qWait(50); // the last image painted
+        const QPixmap shot = QGuiApplication::platformName() == "offscreen"
+                                 ? graph->window()->grab()
+                                 : QGuiApplication::primaryScreen()->grabWindow(0);
+        EXPECT_TRUE(shot.save(QString::fromLocal8Bit(pictures) + "/guide-graph.png"));
+    }
+    EXPECT_TRUE(send(cmd::GuidingStop).empty());
+    const int ticks = graph->history().size();
+
+    const QString path = view().guiding().guideLog().path();
+    const QString folder = qEnvironmentVariable("XDG_DATA_HOME") + "/VKL_Zermic/logs/";
+    EXPECT_TRUE(path.startsWith(folder + "Zermic_GuideLog_")) << path.toStdString();
+    QFile log(path);
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(log.readAll()).split('\n');
+    EXPECT_TRUE(lines[0].startsWith("Zermic version ")) << lines[0].toStdString();
+    // Earlier runs of this process share the night's file: this run is the
+    // last session, ended by the stop.
+    const qsizetype begin = lines.lastIndexOf(QRegularExpression("Guiding Begins at .*"));
+    ASSERT_GE(begin, 0);
+    const QStringList session = lines.mid(begin);
+    // Every image of the run, of which the graph holds the last hundred.
+    const qsizetype entries = session.filter(QRegularExpression("^[0-9]+,")).size();
+    EXPECT_EQ(std::min<qsizetype>(entries, GuideHistory::kCapacity), ticks);
+    EXPECT_EQ(session.filter(QRegularExpression("^Guiding Ends at ")).size(), 1);
+    if (pictures) {
+        const QString copy = QString::fromLocal8Bit(pictures) + "/guide-log.txt";
+        QFile::remove(copy);
+        EXPECT_TRUE(QFile::copy(path, copy));
+    }
 }
