@@ -39,8 +39,7 @@ protected:
         SettingsStore::writeInt("AcqPrm", "pause_cs", 0);
         SettingsStore::writeInt("AcqPrm", "img_w", 1280);
         SettingsStore::writeInt("AcqPrm", "img_h", 1024);
-        // The port as a user sets it in the dialog: the record's own default
-        // (0) would send the driver's reopening after a fault to COM0.
+        // The port as a user sets it in the dialog.
         SettingsStore::writeInt("AcqPrm", "prm2", 2);
     }
 
