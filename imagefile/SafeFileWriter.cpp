@@ -113,7 +113,7 @@ bool SafeFileWriter::commit() {
     if (!stream)
         return false;
     bool ok = std::fflush(stream) == 0;
-    if (writingInPlace) {
+    if (writingInPlace && ok) {
         const long written = std::ftell(stream);
         ok = written >= 0 && ::ftruncate(::fileno(stream), written) == 0 && ok;
     }
