@@ -1,6 +1,5 @@
 #include "GuideLogFormat.h"
 
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
