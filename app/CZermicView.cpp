@@ -9,6 +9,7 @@
 #include "ColourTables.h"
 #include "CommandIds.h"
 #include "DisplayBitmap.h"
+#include "GuideGraphPanel.h"
 #include "LevelWindow.h"
 #include "StatsPanel.h"
 #include "SuiviPanel.h"
@@ -130,6 +131,12 @@ void CZermicView::setHandlers() {
     });
     table.setCheckRule(cmd::ShowGuiding,
                        [this] { return suivi.panel() && suivi.panel()->isVisible(); });
+    table.setHandler(cmd::ShowGuideGraph, [this] {
+        if (CGuideGraphPanel* p = suivi.graphPanel())
+            p->isVisible() ? p->hide() : p->show();
+    });
+    table.setCheckRule(cmd::ShowGuideGraph,
+                       [this] { return suivi.graphPanel() && suivi.graphPanel()->isVisible(); });
     table.setHandler(cmd::FilePrint, [this] { print(true); });
     table.setHandler(cmd::FilePrintDirect, [this] { print(false); });
     table.setHandler(cmd::FilePrintPreview, [this] { printPreview(); });
@@ -287,6 +294,11 @@ void CZermicView::acquireOne() {
         stopLoop();
         return;
     }
+    // A file opened during the loop has just lost its pixels to the camera's:
+    // the document must no longer name it, or a save would write the camera
+    // image over it.
+    if (!doc->pathName().isEmpty())
+        table.send(cmd::FileNew);
     ImageBuffer& image = doc->image;
     doc->acquisitionTime = imageTime();
     image.invalidateStats();
@@ -334,6 +346,8 @@ void CZermicView::stopLoop() {
     sequence.stopSequence();
     loop.loopRunning = false;
     loop.loopPaused = false;
+    if (loop.guidingActive)
+        suivi.stopGuiding();
     loop.guidingActive = false;
     if (loop.accumulating) {
         loop.accumulating = false;
@@ -367,6 +381,10 @@ void CZermicView::startGuiding() {
     suivi.prepareStart();
     startOrContinueLoop();
     suivi.startGuiding(doc->image, markerPoint.x(), markerPoint.y(), markerWasSet);
+    // A first image that failed has stopped the loop already: the run that
+    // has just been opened ends at once.
+    if (!loop.guidingActive)
+        suivi.stopGuiding();
 }
 
 void CZermicView::startCumul() {
@@ -380,6 +398,9 @@ void CZermicView::startCumul() {
     }
     cumul = std::make_unique<CCumul>(doc->image);
     cumul->beginCumul(markerPoint.x(), markerPoint.y(), markerWasSet);
+    // The first image is the sum's start: a stop before the next one must not
+    // add it a second time.
+    imageAwaitingAdd = false;
 }
 
 void CZermicView::setSequenceTimer(int milliseconds) {
@@ -438,6 +459,7 @@ void CZermicView::onToggleInfo() {
 
 void CZermicView::createPanels() {
     suivi.createPanels(this, &cam, [this](int id) { table.post(id); });
+    suivi.setStatusSink([this](const QString& text) { showStatus(text); });
     if (!visu) {
         visu = std::make_unique<CVisuPanel>(this);
         visu->setChangeHandler([this] { viewport()->update(); });
