@@ -1,5 +1,6 @@
 #include "WindowTimers.h"
 
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <utility>
@@ -16,6 +17,7 @@ void WindowTimers::setTimer(int id, int milliseconds) {
         t->setTimerType(Qt::PreciseTimer);
         connect(t, &QTimer::timeout, this, [this, id] { deliver(id); });
     }
+    ++generation[id];
     t->start(std::max(0, milliseconds));
 }
 
@@ -27,9 +29,16 @@ void WindowTimers::deliver(int id) {
         late.insert(id);
         return;
     }
+    const unsigned armed = generation[id];
+    QElapsedTimer took;
+    took.start();
     ++depth;
     tick(id);
     --depth;
+    // Qt swallows a timer's own timeouts while its handler runs: a period that
+    // passed inside the handler, with the timer left as it was, is one late tick.
+    if (generation[id] == armed && interval(id) > 0 && took.elapsed() >= interval(id))
+        late.insert(id);
     if (depth == 0 && !late.empty())
         QMetaObject::invokeMethod(this, &WindowTimers::deliverLate, Qt::QueuedConnection);
 }
@@ -42,6 +51,7 @@ void WindowTimers::deliverLate() {
 }
 
 void WindowTimers::killTimer(int id) {
+    ++generation[id];
     auto it = timers.find(id);
     if (it != timers.end() && it->second)
         it->second->stop();

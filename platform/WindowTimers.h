@@ -27,6 +27,8 @@ private:
     void deliverLate();
     std::function<void(int)> tick;
     std::set<int> late;
+    // Changes whenever a timer is set or killed.
+    std::map<int, unsigned> generation;
     std::map<int, QTimer*> timers;
     int depth = 0;
 };
