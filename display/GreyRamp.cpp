@@ -5,7 +5,7 @@
 #include <cstddef>
 
 #if defined(__x86_64__) || defined(__i386__)
-#include "RampVector.h"
+#include "VectorLanes.h"
 #define ZERMIC_X86 1
 #endif
 
@@ -45,18 +45,18 @@ GreyRamp GreyRamp::forLevels(int lo, int hi) {
 namespace {
 
 template <bool NegativeLo, bool AverageCarry>
-__attribute__((target("avx2"))) int mapAvx2(const GreyRamp& ramp, const unsigned short* pixels,
-                                            int width, int height, int bitmapWidth,
-                                            std::uint8_t* bits) {
-    const RampVector vector(ramp);
+ZERMIC_AVX2 __attribute__((flatten)) int mapAvx2(const GreyRamp& ramp, const unsigned short* pixels,
+                                                 int width, int height, int bitmapWidth,
+                                                 std::uint8_t* bits) {
+    const RampLanes<Lanes256> vector(ramp);
     const int done = width & ~31;
     for (int y = 0; y < height; ++y) {
         const unsigned short* src = pixels + std::ptrdiff_t(y) * width;
         std::uint8_t* dst = bits + std::ptrdiff_t(height - 1 - y) * bitmapWidth;
         for (int x = 0; x < done; x += 32) {
-            const __m256i first = vector.levels<NegativeLo, AverageCarry>(
+            const __m256i first = vector.template levels<NegativeLo, AverageCarry>(
                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + x)));
-            const __m256i second = vector.levels<NegativeLo, AverageCarry>(
+            const __m256i second = vector.template levels<NegativeLo, AverageCarry>(
                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + x + 16)));
             // The pack interleaves the 128-bit halves; the permute puts the
             // 32 bytes back in pixel order.

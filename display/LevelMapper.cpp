@@ -186,7 +186,8 @@ void convertRow(const unsigned short* pixels, int width, int height, int r, cons
     const std::ptrdiff_t rowStart = std::ptrdiff_t(r) * width;
     // Rows 2..h-3 have every neighbour inside the buffer.
     if (r >= 2 && r <= height - 3) {
-        const int done = demosaicRowVector(ramp, pixels + rowStart, width, OddRow, out);
+        const int done =
+            demosaicRowVector(ramp, pixels + rowStart, width, OddRow, out, bestVectorUnit());
         convertInnerRow<OddRow>(pixels + rowStart, width, done, table, out);
     } else {
         convertEdgeRow<OddRow>(pixels, std::ptrdiff_t(width) * height, width, rowStart, table, out);

@@ -4,6 +4,7 @@
 #include "ImageBuffer.h"
 #include "LevelWindow.h"
 #include "LiteralMapping.h"
+#include "MosaicVector.h"
 
 #include <gtest/gtest.h>
 
@@ -290,6 +291,43 @@ TEST(LevelMapper, ColourOfEverySliderWindowEqualsTheLiteralConversion) {
         }
     }
     EXPECT_EQ(failures, 0);
+}
+
+// LevelMapper takes the widest unit; each narrower one must give the same
+// bytes on the CPUs that have nothing better. Row widths where a block
+// overlaps the one before, and where AVX-512 leaves the row to AVX2.
+TEST(MosaicVector, EveryVectorUnitConvertsAsTheLiteralFormulas) {
+    const Window windows[] = {kWindows[0], kWindows[1], kWindows[2],  kWindows[4],
+                              kWindows[7], kWindows[9], kWindows[11], {-30000, 2000}};
+    for (VectorUnit unit : {VectorUnit::Avx2, VectorUnit::Avx512}) {
+        if (unit > bestVectorUnit())
+            continue;
+        for (int w : {40, 70, 101, 160}) {
+            const int h = 5, bw = displayBitmapWidth(w), r = 2;
+            const auto px = randomImage(w, h, unsigned(w) + 3);
+            for (const Window& win : windows) {
+                std::vector<std::uint8_t> expected(3 * bw * h, kUntouched);
+                literal::demosaicColour(px.data(), w, h, bw, expected.data(), win.lo, win.hi);
+                std::vector<std::uint8_t> row(3 * bw, kUntouched);
+                const int done =
+                    demosaicRowVector(GreyRamp::forLevels(win.lo, win.hi), px.data() + r * w, w,
+                                      r % 2 == 1, row.data(), unit);
+                ASSERT_EQ(done, 2 * ((w - 1) / 2)) << int(unit) << " width " << w;
+                const std::uint8_t* want = expected.data() + (h - r) * 3 * bw;
+                EXPECT_TRUE(std::equal(row.begin(), row.begin() + 3 * done, want))
+                    << int(unit) << " width " << w << " window " << win.lo << ".." << win.hi;
+                EXPECT_EQ(row[3 * done], kUntouched);
+            }
+        }
+    }
+    std::vector<std::uint8_t> row(3 * 100);
+    const auto px = randomImage(100, 3, 1);
+    EXPECT_EQ(demosaicRowVector(GreyRamp::forLevels(0, 100), px.data() + 100, 100, true, row.data(),
+                                VectorUnit::None),
+              0);
+    EXPECT_EQ(demosaicRowVector(GreyRamp::forLevels(-70000, 140000), px.data() + 100, 100, true,
+                                row.data(), bestVectorUnit()),
+              0);
 }
 
 TEST(LevelMapper, ColourCoversRowsOneUpAndItsColumnSets) {
