@@ -23,7 +23,7 @@ template <class L> inline Half<L> half(typename L::V a, typename L::V b) {
 // That is the rounding-up average of the halves, less one where their sum is
 // odd and the dropped halves do not make up for it.
 template <class L> inline typename L::V quarter(Half<L> ab, Half<L> cd) {
-    const auto shortBy = L::bitAndNot(L::bitAnd(ab.odd, cd.odd), L::bitXor(ab.mean, cd.mean));
+    const auto shortBy = L::notBothAnd(ab.odd, cd.odd, L::bitXor(ab.mean, cd.mean));
     return L::sub(L::average(ab.mean, cd.mean), L::bitAnd(shortBy, L::set(1)));
 }
 

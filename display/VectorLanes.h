@@ -32,8 +32,11 @@ struct Lanes256 {
     ZERMIC_AVX2 static V add(V a, V b) { return _mm256_add_epi16(a, b); }
     ZERMIC_AVX2 static V sub(V a, V b) { return _mm256_sub_epi16(a, b); }
     ZERMIC_AVX2 static V bitAnd(V a, V b) { return _mm256_and_si256(a, b); }
-    ZERMIC_AVX2 static V bitAndNot(V a, V b) { return _mm256_andnot_si256(a, b); }
     ZERMIC_AVX2 static V bitXor(V a, V b) { return _mm256_xor_si256(a, b); }
+    // ~(a & b) & c
+    ZERMIC_AVX2 static V notBothAnd(V a, V b, V c) {
+        return _mm256_andnot_si256(_mm256_and_si256(a, b), c);
+    }
     template <int N> ZERMIC_AVX2 static V shiftRight(V a) { return _mm256_srli_epi16(a, N); }
     ZERMIC_AVX2 static V shiftLeft(V a, __m128i n) { return _mm256_sll_epi16(a, n); }
     ZERMIC_AVX2 static V average(V a, V b) { return _mm256_avg_epu16(a, b); }
@@ -62,10 +65,10 @@ struct Lanes512 {
     ZERMIC_AVX512 static V add(V a, V b) { return _mm512_add_epi16(a, b); }
     ZERMIC_AVX512 static V sub(V a, V b) { return _mm512_sub_epi16(a, b); }
     ZERMIC_AVX512 static V bitAnd(V a, V b) { return _mm512_and_si512(a, b); }
-    // ~a & b as a three-input logic operation (the header's and-not reads an
-    // undefined register as far as the compiler can tell).
-    ZERMIC_AVX512 static V bitAndNot(V a, V b) { return _mm512_ternarylogic_epi64(a, b, b, 0x0C); }
     ZERMIC_AVX512 static V bitXor(V a, V b) { return _mm512_xor_si512(a, b); }
+    ZERMIC_AVX512 static V notBothAnd(V a, V b, V c) {
+        return _mm512_ternarylogic_epi64(a, b, c, 0x2A);
+    }
     template <int N> ZERMIC_AVX512 static V shiftRight(V a) { return _mm512_srli_epi16(a, N); }
     ZERMIC_AVX512 static V shiftLeft(V a, __m128i n) { return _mm512_sll_epi16(a, n); }
     ZERMIC_AVX512 static V average(V a, V b) { return _mm512_avg_epu16(a, b); }
