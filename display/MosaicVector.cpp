@@ -9,13 +9,13 @@
 
 namespace {
 
-// floor((a + b) / 2) kept within 16 bits, with a ^ b whose bit 0 says
-// whether the halving dropped a half.
+// floor((a + b) / 2): the rounding-up average less what it rounded, which is
+// kept (1 where a + b is odd, 0 elsewhere).
 template <class L> struct Half { typename L::V mean, odd; };
 
 template <class L> inline Half<L> half(typename L::V a, typename L::V b) {
-    const auto odd = L::bitXor(a, b);
-    return {L::add(L::bitAnd(a, b), L::template shiftRight<1>(odd)), odd};
+    const auto odd = L::oddSum(a, b);
+    return {L::sub(L::average(a, b), odd), odd};
 }
 
 // floor((a + b + c + d) / 4) from the two pair halves: the halves dropped by
@@ -23,8 +23,8 @@ template <class L> inline Half<L> half(typename L::V a, typename L::V b) {
 // That is the rounding-up average of the halves, less one where their sum is
 // odd and the dropped halves do not make up for it.
 template <class L> inline typename L::V quarter(Half<L> ab, Half<L> cd) {
-    const auto shortBy = L::notBothAnd(ab.odd, cd.odd, L::bitXor(ab.mean, cd.mean));
-    return L::sub(L::average(ab.mean, cd.mean), L::bitAnd(shortBy, L::set(1)));
+    return L::sub(L::average(ab.mean, cd.mean),
+                  L::notBothAnd(ab.odd, cd.odd, L::oddSum(ab.mean, cd.mean)));
 }
 
 template <class L> struct Levels { typename L::V blue, green, red; };

@@ -31,8 +31,10 @@ struct Lanes256 {
     ZERMIC_AVX2 static V set(std::uint16_t v) { return _mm256_set1_epi16(short(v)); }
     ZERMIC_AVX2 static V add(V a, V b) { return _mm256_add_epi16(a, b); }
     ZERMIC_AVX2 static V sub(V a, V b) { return _mm256_sub_epi16(a, b); }
-    ZERMIC_AVX2 static V bitAnd(V a, V b) { return _mm256_and_si256(a, b); }
-    ZERMIC_AVX2 static V bitXor(V a, V b) { return _mm256_xor_si256(a, b); }
+    // (a ^ b) & 1: whether a + b is odd.
+    ZERMIC_AVX2 static V oddSum(V a, V b) {
+        return _mm256_and_si256(_mm256_xor_si256(a, b), set(1));
+    }
     // ~(a & b) & c
     ZERMIC_AVX2 static V notBothAnd(V a, V b, V c) {
         return _mm256_andnot_si256(_mm256_and_si256(a, b), c);
@@ -64,8 +66,9 @@ struct Lanes512 {
     ZERMIC_AVX512 static V set(std::uint16_t v) { return _mm512_set1_epi16(short(v)); }
     ZERMIC_AVX512 static V add(V a, V b) { return _mm512_add_epi16(a, b); }
     ZERMIC_AVX512 static V sub(V a, V b) { return _mm512_sub_epi16(a, b); }
-    ZERMIC_AVX512 static V bitAnd(V a, V b) { return _mm512_and_si512(a, b); }
-    ZERMIC_AVX512 static V bitXor(V a, V b) { return _mm512_xor_si512(a, b); }
+    ZERMIC_AVX512 static V oddSum(V a, V b) {
+        return _mm512_ternarylogic_epi64(a, b, set(1), 0x28);
+    }
     ZERMIC_AVX512 static V notBothAnd(V a, V b, V c) {
         return _mm512_ternarylogic_epi64(a, b, c, 0x2A);
     }
