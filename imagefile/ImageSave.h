@@ -22,8 +22,10 @@ FitsHeader fitsHeaderFor(const ImageBuffer& image, std::time_t acquisitionTime);
 // Writes the image as FITS. The previous file at path stays intact unless the
 // whole new file was written. Returns 0 on success, 1 on failure (no image,
 // folder missing or unwritable, disk full, path naming a folder...). The
-// image's pixels are unchanged on return.
-int saveFits(const QString& path, ImageBuffer& image, std::time_t acquisitionTime);
+// image's pixels are unchanged on return. `exposure`, when given, is the
+// exposure the image was taken with (see FitsHeader::writeFits).
+int saveFits(const QString& path, ImageBuffer& image, std::time_t acquisitionTime,
+             std::optional<AcqExposure> exposure = std::nullopt);
 
 // Texts for the user when a save fails or has nothing to write.
 QString imageSaveFailedMessage(const QString& path);
