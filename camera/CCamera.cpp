@@ -87,13 +87,18 @@ bool CCamera::windowFitsSensor() const {
     return prm.img_w <= sensorWidth / b && prm.img_h <= sensorHeight / b;
 }
 
+bool CCamera::checkWindow() const {
+    if (windowFitsSensor())
+        return true;
+    showDriverError(QStringLiteral("Taille non valide"));
+    return false;
+}
+
 int CCamera::acquerir(unsigned short* pixels) {
     // The store can hold a window the dialog never checked; such a window would
     // not fit the receive buffer nor the dark frame, so it is refused.
-    if (!windowFitsSensor()) {
-        showDriverError(QStringLiteral("Taille non valide"));
+    if (!checkWindow())
         return 2;
-    }
     const int width = prm.img_w;
     const int height = prm.img_h;
     const int r = camera_protocol::readImage(width, height, prm.binning, pixels,

@@ -31,6 +31,10 @@ public:
     int reglage();
     // One image into `pixels` (getWidth() x getHeight()): 0, or 2 when it failed.
     int acquerir(unsigned short* pixels);
+    // Whether the window of the record lies within the sensor; when it does
+    // not (a hand-edited store), the user is told "Taille non valide". Callers
+    // check it before sizing anything for the window.
+    bool checkWindow() const;
 
     // The window in binned pixels, and the binning.
     int getWidth() const;
