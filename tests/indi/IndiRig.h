@@ -26,6 +26,8 @@ public:
     std::string log() const;
     pid_t driverPid() const;
     int port() const { return tcpPort; }
+    // indiserver's local socket, for clients on the same machine.
+    std::string socketPath() const { return dir.file("socket"); }
     const std::string& home() const { return dir.path(); }
     // The driver's XDG_CONFIG_HOME.
     std::string driverConfig() const { return dir.file("config"); }
