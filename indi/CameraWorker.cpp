@@ -48,13 +48,23 @@ CameraWorker::~CameraWorker() {
 }
 
 bool CameraWorker::open(const std::string& path, const AcqPrm& prm) {
-    std::unique_lock<std::mutex> lock(mutex);
-    changed.wait(lock, [this] { return !running && jobs.empty() && moves.empty(); });
-    SerialLink& link = SerialLink::instance();
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [this] { return !running && jobs.empty() && moves.empty(); });
+        // The link is ours until released below; the lock is not held while
+        // the camera works, since its messages come back through post().
+        running = true;
+    }
     devicePath = path;
-    link.setPortPath(path);
+    SerialLink::instance().setPortPath(path);
     camera->setParameters(prm);
-    return ensureOpen();
+    const bool opened = ensureOpen();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        running = false;
+    }
+    changed.notify_all();
+    return opened;
 }
 
 void CameraWorker::close() {

@@ -216,6 +216,8 @@ bool KovrelCcd::openCamera(const char* path) {
 void KovrelCcd::closeCamera() {
     AbortExposure();
     pulses.clear();
+    for (INDI::Timer& t : guideTimers)
+        t.stop();
     worker->close();
 }
 
@@ -232,12 +234,11 @@ AcqPrm KovrelCcd::record() const {
     p.Y1 = whole(colourN[colourY1].value);
     p.M = whole(colourN[colourM].value);
     kovrel_indi::SensorWindow w;
-    auto& chip = const_cast<INDI::CCDChip&>(PrimaryCCD);
-    w.x = chip.getSubX();
-    w.y = chip.getSubY();
-    w.width = chip.getSubW();
-    w.height = chip.getSubH();
-    w.binning = chip.getBinX();
+    w.x = PrimaryCCD.getSubX();
+    w.y = PrimaryCCD.getSubY();
+    w.width = PrimaryCCD.getSubW();
+    w.height = PrimaryCCD.getSubH();
+    w.binning = PrimaryCCD.getBinX();
     kovrel_indi::applyWindow(w, p); // checked when the frame and binning were set
     return p;
 }
@@ -391,7 +392,7 @@ void KovrelCcd::handleEvent(CameraWorker::Event& e) {
     using Kind = CameraWorker::Event::Kind;
     switch (e.kind) {
     case Kind::Message:
-        LOG_ERROR(e.text.c_str());
+        LOGF_ERROR("%s", e.text.c_str());
         break;
     case Kind::ExposureStarted:
         if (e.job != exposureJob)

@@ -39,9 +39,12 @@ pid_t spawn(const std::vector<std::string>& args, int outFd, const std::string& 
             ::dup2(outFd, 2);
         }
         // The driver gets a settings folder of its own, where nothing may appear.
+        // No display either: the driver must not need one.
         if (!home.empty()) {
             ::setenv("HOME", home.c_str(), 1);
             ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+            for (const char* v : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+                ::unsetenv(v);
         }
         std::vector<char*> argv;
         for (const auto& a : args)
