@@ -158,6 +158,8 @@ BENCHMARK(BM_FullFrameDriverAgainstProgram)
     ->Args({100, 0})
     ->Args({100, 1})
     ->Iterations(5)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
