@@ -10,8 +10,6 @@
 
 CameraWorker::CameraWorker(std::function<void()> w)
     : wake(std::move(w)), camera(std::make_unique<CCamera>()) {
-    // Built now, the link outlives this worker, whose camera closes it last.
-    SerialLink::instance();
     kovrel::setMessageSink([this](const QString& text) {
         Event e;
         e.kind = Event::Kind::Message;
