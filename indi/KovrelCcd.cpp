@@ -127,6 +127,12 @@ bool KovrelCcd::initProperties() {
     IUFillNumberVector(&guideUnitsNP, guideUnitsN, 1, getDeviceName(), "KOVREL_GUIDE_UNITS",
                        "Déplacement", GUIDE_CONTROL_TAB, IP_RW, 60, IPS_IDLE);
 
+    // CCD_INFO is read-only to clients: the pixel size is set here and shown there.
+    IUFillNumber(&pixelSizeN[0], "PIXEL_SIZE", "Taille pixel (µm)", "%.2f", 1, 40, 0.01,
+                 defaultPixelSize);
+    IUFillNumberVector(&pixelSizeNP, pixelSizeN, 1, getDeviceName(), "KOVREL_PIXEL_SIZE", "Pixel",
+                       cameraTab, IP_RW, 60, IPS_IDLE);
+
     serial = new KovrelSerial(this);
     registerConnection(serial);
     addDebugControl();
@@ -142,11 +148,17 @@ bool KovrelCcd::updateProperties() {
         defineProperty(&highGainSP);
         defineProperty(&colourNP);
         defineProperty(&guideUnitsNP);
+        defineProperty(&pixelSizeNP);
+        // The camera's settings and pixel size as the configuration last saved them.
+        for (const char* name :
+             {settingsNP.name, highGainSP.name, colourNP.name, guideUnitsNP.name, pixelSizeNP.name})
+            loadConfig(true, name);
     } else {
         deleteProperty(settingsNP.name);
         deleteProperty(highGainSP.name);
         deleteProperty(colourNP.name);
         deleteProperty(guideUnitsNP.name);
+        deleteProperty(pixelSizeNP.name);
     }
     return true;
 }
@@ -161,25 +173,11 @@ bool KovrelCcd::ISNewNumber(const char* dev, const char* name, double values[], 
             IDSetNumber(p, nullptr);
             return true;
         }
-        // Only the pixel size can change: the sensor's size and depth are fixed.
-        INumberVectorProperty* info = PrimaryCCD.getCCDInfo();
-        if (!std::strcmp(name, info->name)) {
-            double px = PrimaryCCD.getPixelSizeX(), py = PrimaryCCD.getPixelSizeY();
-            for (int i = 0; i < n; ++i) {
-                if (!std::strcmp(names[i], "CCD_PIXEL_SIZE"))
-                    px = py = values[i];
-                else if (!std::strcmp(names[i], "CCD_PIXEL_SIZE_X"))
-                    px = values[i];
-                else if (!std::strcmp(names[i], "CCD_PIXEL_SIZE_Y"))
-                    py = values[i];
-            }
-            if (px > 0 && py > 0) {
-                SetCCDParams(kovrel_indi::sensorWidth, kovrel_indi::sensorHeight, 16, px, py);
-                info->s = IPS_OK;
-            } else {
-                info->s = IPS_ALERT;
-            }
-            IDSetNumber(info, nullptr);
+        if (!std::strcmp(name, pixelSizeNP.name)) {
+            pixelSizeNP.s =
+                IUUpdateNumber(&pixelSizeNP, values, names, n) == 0 ? IPS_OK : IPS_ALERT;
+            IDSetNumber(&pixelSizeNP, nullptr);
+            applyPixelSize();
             return true;
         }
     }
@@ -196,13 +194,19 @@ bool KovrelCcd::ISNewSwitch(const char* dev, const char* name, ISState* states, 
     return INDI::CCD::ISNewSwitch(dev, name, states, names, n);
 }
 
+void KovrelCcd::applyPixelSize() {
+    const double size = pixelSizeN[0].value;
+    SetCCDParams(kovrel_indi::sensorWidth, kovrel_indi::sensorHeight, 16, size, size);
+    IDSetNumber(PrimaryCCD.getCCDInfo(), nullptr);
+}
+
 bool KovrelCcd::saveConfigItems(FILE* fp) {
     INDI::CCD::saveConfigItems(fp);
     IUSaveConfigNumber(fp, &settingsNP);
     IUSaveConfigSwitch(fp, &highGainSP);
     IUSaveConfigNumber(fp, &colourNP);
     IUSaveConfigNumber(fp, &guideUnitsNP);
-    IUSaveConfigNumber(fp, PrimaryCCD.getCCDInfo());
+    IUSaveConfigNumber(fp, &pixelSizeNP);
     return true;
 }
 

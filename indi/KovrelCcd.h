@@ -63,6 +63,7 @@ private:
     AcqPrm record() const;
     INDI::PropertyNumber guideProperty(INDI_EQ_AXIS axis) const;
     bool refuseWhileExposing();
+    void applyPixelSize();
 
     int wakeFd = -1;
     std::unique_ptr<CameraWorker> worker;
@@ -85,4 +86,6 @@ private:
     INumberVectorProperty colourNP;
     INumber guideUnitsN[1];
     INumberVectorProperty guideUnitsNP;
+    INumber pixelSizeN[1];
+    INumberVectorProperty pixelSizeNP;
 };

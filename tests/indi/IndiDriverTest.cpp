@@ -383,5 +383,18 @@ TEST(IndiDriver, UnplugFailsTheExposureAndTheNextOneWorks) {
     const Fits f = readFits(imagePath(dir, 1));
     EXPECT_EQ(f.width, 1280);
     EXPECT_EQ(f.height, 1024);
+
+    // The camera's settings go into INDI's configuration and come back at the next connection.
+    ASSERT_TRUE(rig.set("KOVREL_SETTINGS.GAIN=12"));
+    ASSERT_TRUE(rig.set("KOVREL_PIXEL_SIZE.PIXEL_SIZE=5.2"));
+    ASSERT_TRUE(rig.set("CONFIG_PROCESS.CONFIG_SAVE=On"));
+    ASSERT_TRUE(rig.set("KOVREL_SETTINGS.GAIN=3"));
+    ASSERT_TRUE(rig.waitFor("KOVREL_SETTINGS.GAIN", "3", 3000));
+    ASSERT_TRUE(rig.set("CONNECTION.DISCONNECT=On"));
+    ASSERT_TRUE(rig.waitFor("CONNECTION.CONNECT", "Off", 5000));
+    ASSERT_TRUE(rig.set("CONNECTION.CONNECT=On"));
+    ASSERT_TRUE(rig.waitFor("CONNECTION._STATE", "Ok", 5000)) << rig.log();
+    EXPECT_TRUE(rig.waitFor("KOVREL_SETTINGS.GAIN", "12", 3000));
+    EXPECT_NEAR(std::stod("0" + rig.get("CCD_INFO.CCD_PIXEL_SIZE_X")), 5.2, 1e-5);
     EXPECT_FALSE(exists(rig.driverConfig() + "/VKL_Zermic/Zermic.ini"));
 }
