@@ -8,6 +8,7 @@
 #include "ColourTables.h"
 #include "CommandIds.h"
 #include "DisplayBitmap.h"
+#include "GuideGraphPanel.h"
 #include "LevelWindow.h"
 #include "StatsPanel.h"
 #include "SuiviPanel.h"
@@ -106,6 +107,12 @@ void CZermicView::setHandlers() {
     });
     table.setCheckRule(cmd::ShowGuiding,
                        [this] { return suivi.panel() && suivi.panel()->isVisible(); });
+    table.setHandler(cmd::ShowGuideGraph, [this] {
+        if (CGuideGraphPanel* p = suivi.graphPanel())
+            p->isVisible() ? p->hide() : p->show();
+    });
+    table.setCheckRule(cmd::ShowGuideGraph,
+                       [this] { return suivi.graphPanel() && suivi.graphPanel()->isVisible(); });
     table.setHandler(cmd::FilePrint, [this] { print(true); });
     table.setHandler(cmd::FilePrintDirect, [this] { print(false); });
     table.setHandler(cmd::FilePrintPreview, [this] { printPreview(); });
@@ -249,6 +256,8 @@ void CZermicView::stopLoop() {
     sequence.stopSequence();
     loop.loopRunning = false;
     loop.loopPaused = false;
+    if (loop.guidingActive)
+        suivi.stopGuiding();
     loop.guidingActive = false;
     if (loop.accumulating) {
         loop.accumulating = false;
@@ -282,6 +291,10 @@ void CZermicView::startGuiding() {
     suivi.prepareStart();
     startOrContinueLoop();
     suivi.startGuiding(doc->image, markerPoint.x(), markerPoint.y(), markerWasSet);
+    // A first image that failed has stopped the loop already: the run that
+    // has just been opened ends at once.
+    if (!loop.guidingActive)
+        suivi.stopGuiding();
 }
 
 void CZermicView::startCumul() {
@@ -356,6 +369,7 @@ void CZermicView::onToggleInfo() {
 
 void CZermicView::createPanels() {
     suivi.createPanels(this, &cam, [this](int id) { table.post(id); });
+    suivi.setStatusSink([this](const QString& text) { showStatus(text); });
     if (!visu) {
         visu = std::make_unique<CVisuPanel>(this);
         visu->setChangeHandler([this] { viewport()->update(); });
