@@ -27,6 +27,8 @@ struct AcqPrm {
     int Y1 = 14;
     int M = 14;
 
+    bool operator==(const AcqPrm&) const = default;
+
     using Reader = std::function<int(const char* key, int defaultValue)>;
     using Writer = std::function<void(const char* key, int value)>;
 

@@ -49,6 +49,14 @@ void CCamera::init() {
     camera_protocol::cameraStart(port, timeBase);
 }
 
+void CCamera::setParameters(const AcqPrm& p) {
+    prm = p;
+}
+
+void CCamera::initFromParameters() {
+    camera_protocol::cameraStart(prm.prm2, prm.bdt);
+}
+
 int CCamera::getAcqPrm(QWidget* parent) {
     init();
     if (!dialogCreated) {

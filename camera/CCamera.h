@@ -51,6 +51,12 @@ public:
     // The parameters record (defaults until the first dialog).
     const AcqPrm& parameters() const { return prm; }
 
+    // For hosts without the dialog or the settings store: the record as given,
+    // and init with the record's port number and time base instead of the
+    // stored ones. Neither reads nor writes the store.
+    void setParameters(const AcqPrm& p);
+    void initFromParameters();
+
 private:
     static constexpr int fullWidth = 1280;
     static constexpr int fullHeight = 1024;

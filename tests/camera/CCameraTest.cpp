@@ -94,6 +94,25 @@ TEST_F(CCameraTest, InitTakesPortAndTimeBaseFromTheStore) {
     EXPECT_EQ(residualLow, 135);
 }
 
+TEST_F(CCameraTest, HeadlessHostGivesTheRecordAndTheDevicePath) {
+    AcqPrm prm;
+    prm.prm2 = 5;
+    prm.bdt = 45;
+    prm.img_w = 100;
+    camera->setParameters(prm);
+    link().setPortPath("/dev/serial/by-id/usb-camera");
+    camera->initFromParameters();
+    link().setPortPath({});
+    ASSERT_EQ(port.openedPaths.size(), 1u);
+    EXPECT_EQ(port.openedPaths[0], "/dev/serial/by-id/usb-camera") << "the path, not COM5";
+    EXPECT_EQ(camera_protocol::timeBase(), 45);
+    EXPECT_EQ(camera->getWidth(), 100);
+    camera->reglage();
+    EXPECT_EQ(port.written.size(), startUpBytes + settingsBytes);
+    EXPECT_FALSE(QFile::exists(SettingsStore::filePath()))
+        << "the store is neither read nor written";
+}
+
 TEST_F(CCameraTest, DarkCaptureThenSubtraction) {
     store({{"img_w", 4}, {"img_h", 1}});
     showParameters(*camera);
