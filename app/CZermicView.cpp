@@ -28,6 +28,7 @@
 #include <algorithm>
 #include <utility>
 
+#include <cmath>
 #include <ctime>
 
 namespace {
@@ -159,6 +160,10 @@ void CZermicView::getCameraParameters() {
 }
 
 bool CZermicView::takeImage(int& result) {
+    // A window beyond the sensor (a hand-edited store) would be allocated for
+    // nothing before the camera refuses it.
+    if (!cam.checkWindow())
+        return false;
     const int w = cam.getWidth();
     const int h = cam.getHeight();
     if (!incoming.pixels || incoming.width != w || incoming.height != h) {
@@ -261,6 +266,12 @@ bool CZermicView::startOrContinueLoop() {
     }
     if (!loop.cameraReady)
         getCameraParameters();
+    // Nothing starts for a window the camera refuses: no file read, no
+    // "Nouveau".
+    if (!cam.checkWindow()) {
+        stopLoop();
+        return false;
+    }
     loop.loopRunning = true;
     // A refused start (sequence file unreadable, already reported) takes no
     // image and arms nothing; the loop stays marked as running until Stop.
@@ -307,7 +318,7 @@ void CZermicView::acquireOne() {
     // The last counted image stops the run inside afterAcquisition; the stop
     // adds it first when it was read whole.
     imageAwaitingAdd = r == 0;
-    sequence.afterAcquisition();
+    sequence.afterAcquisition(r == 0);
     if (r != 0)
         stopLoop();
 }
@@ -434,10 +445,10 @@ void CZermicView::showProgress(int n, int total) {
         info->showProgress(n, total);
 }
 
-bool CZermicView::saveDocument(const QString& path) {
+bool CZermicView::saveDocument(const QString& path, std::optional<AcqExposure> exposure) {
     // Sequence images are data to be measured later: always the 16-bit FITS
     // file, even when the folder or base name the user chose holds ".bmp".
-    return doc && doc->writeFitsImage(path) == 0;
+    return doc && doc->writeFitsImage(path, exposure) == 0;
 }
 
 QWidget* CZermicView::messageOwner() {
@@ -498,8 +509,20 @@ void CZermicView::onInitialUpdate() {
     viewport()->update();
 }
 
+double CZermicView::pixelRatio() const {
+    return viewport()->devicePixelRatioF();
+}
+
+QPoint CZermicView::imagePoint(QPointF viewportPosition) const {
+    const QPointF device = viewportPosition * pixelRatio();
+    return QPoint(int(std::floor(device.x())), int(std::floor(device.y()))) + scrollPosition();
+}
+
 void CZermicView::updateScrollBars() {
-    const QSize page = viewport()->size();
+    // Scrolling counts image pixels, which are the screen's device pixels: a
+    // page is the viewport's size in device pixels.
+    scrollRatio = pixelRatio();
+    const QSize page = (QSizeF(viewport()->size()) * scrollRatio).toSize();
     horizontalScrollBar()->setRange(0, std::max(0, contents.width() - page.width()));
     horizontalScrollBar()->setPageStep(page.width());
     horizontalScrollBar()->setSingleStep(std::max(1, contents.width() / 100));
@@ -525,7 +548,7 @@ void CZermicView::mouseReleaseEvent(QMouseEvent* e) {
     if (e->button() == Qt::LeftButton) {
         // Guiding and accumulation look for the star in image pixels, so the
         // click is kept where it lies on the image, whatever the scrolling.
-        markerPoint = e->position().toPoint() + scrollPosition();
+        markerPoint = imagePoint(e->position());
         markerIsSet = true;
         viewport()->update();
     }
@@ -629,7 +652,14 @@ void CZermicView::onDraw(QPainter& p) {
 }
 
 void CZermicView::paintEvent(QPaintEvent*) {
+    // The window may have moved to a screen of another scale.
+    if (pixelRatio() != scrollRatio)
+        updateScrollBars();
     QPainter p(viewport());
+    // One image pixel per device pixel, whatever the screen's scale: on a
+    // scaled screen the image is not enlarged, and the marker and frames,
+    // drawn in image pixels, stay one device pixel wide.
+    p.scale(1 / scrollRatio, 1 / scrollRatio);
     p.translate(-scrollPosition());
     onDraw(p);
 }

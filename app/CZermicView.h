@@ -66,7 +66,10 @@ public:
     bool deferClose();
     // Size of the scrolled area: the image, or 512 x 512 without one.
     QSize contentsSize() const { return contents; }
+    // The scroll bars' values, in image pixels.
     QPoint scrollPosition() const;
+    // The image pixel under a position in the viewport's (logical) coordinates.
+    QPoint imagePoint(QPointF viewportPosition) const;
 
     CInfoPanel* infoPanel() const { return info.get(); }
     CVisuPanel* visuPanel() const { return visu.get(); }
@@ -93,7 +96,7 @@ public:
     void showSize(int width, int height, float exposureSeconds) override;
     void showCount(int n) override;
     void showProgress(int n, int total) override;
-    bool saveDocument(const QString& path) override;
+    bool saveDocument(const QString& path, std::optional<AcqExposure> exposure) override;
     void stopLoop() override;
     QWidget* messageOwner() override;
     void showStatus(const QString& text) override;
@@ -118,7 +121,8 @@ private:
     void onToggleInfo();
     // One image from the camera into the document, whose image stays shown
     // until the new one is in; result is acquerir's. False (the user told, the
-    // document untouched) when there is no memory for it.
+    // document untouched) when the window does not fit the sensor or there is
+    // no memory for it.
     bool takeImage(int& result);
     void setImageUnderWay(bool on);
     // Pause and stop asked for while an image is taken run once it is in.
@@ -136,6 +140,8 @@ private:
     int& bitmapChangedFlag();
     int& pixelsChangedFlag();
     void updateScrollBars();
+    // Device pixels per logical pixel of the viewport.
+    double pixelRatio() const;
     void createDisplayBitmap();
     void renderIfChanged();
     int displayMode() const;
@@ -172,6 +178,8 @@ private:
     WindowTimers timers;
 
     QSize contents{512, 512};
+    // The pixel ratio the scroll bars were set for.
+    double scrollRatio = 1;
     QImage bitmap;
     // The display's flags while no brightness/contrast panel holds them.
     int ownBitmapChanged = 0;

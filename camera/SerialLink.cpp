@@ -59,7 +59,7 @@ std::time_t SerialLink::now() {
 int SerialLink::portOpen() {
     if (port->isOpen())
         return 0;
-    const std::string path = serialPortPath(number);
+    const std::string path = devicePath.empty() ? serialPortPath(number) : devicePath;
     if (!port->open(path)) {
         openFailPath = path;
         openFailError = port->openError();
