@@ -181,7 +181,5 @@ void CCamera::setPause(float seconds) {
 }
 
 void CCamera::deplacement(int x, int y) {
-    if (imageUnderWay)
-        return;
     camera_protocol::sendMove(x, y);
 }
