@@ -116,11 +116,12 @@ const ImageBuffer& cameraSkyFrame() {
     return image;
 }
 
-void timeStatistics(benchmark::State& state, const ImageBuffer& frame) {
+void timeStatistics(benchmark::State& state, const ImageBuffer& frame,
+                    StatsCode code = StatsCode::Fastest) {
     ImageBuffer image(frame);
     for (auto _ : state) {
         image.invalidateStats();
-        image.computeStats();
+        image.computeStats(code);
         benchmark::DoNotOptimize(image.stats.mean);
     }
     state.SetItemsProcessed(state.iterations() * kPixels);
@@ -132,6 +133,11 @@ void BM_Statistics(benchmark::State& state) {
 
 void BM_StatisticsCameraSky(benchmark::State& state) {
     timeStatistics(state, cameraSkyFrame());
+}
+
+// The loop CPUs without the vector unit run.
+void BM_StatisticsPortable(benchmark::State& state) {
+    timeStatistics(state, skyFrame(), StatsCode::Portable);
 }
 
 void BM_StatisticsLiteral(benchmark::State& state) {
@@ -165,6 +171,7 @@ BENCHMARK(BM_ColourConversion)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ColourConversionLiteral)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Statistics)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_StatisticsCameraSky)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_StatisticsPortable)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_StatisticsLiteral)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Memcpy)
     ->Arg(int(kPixels * 2))                             // 16-bit frame
@@ -188,6 +195,7 @@ int main(int argc, char** argv) {
         {"statistics: literal / ours", "BM_StatisticsLiteral", "BM_Statistics"},
         {"statistics: ours / memcpy of the frame", "BM_Statistics", frame},
         {"statistics, camera sky: ours / memcpy", "BM_StatisticsCameraSky", frame},
+        {"statistics, portable loop: ours / memcpy", "BM_StatisticsPortable", frame},
     });
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
