@@ -22,9 +22,10 @@ struct ImageStats {
     std::uint32_t samples[kSampleBins] = {};
 };
 
-// The code the statistics pass runs: the vector unit's where the CPU has one,
-// or the portable loop, which every CPU runs (tests compare the two).
-enum class StatsCode { Fastest, Portable };
+// The code the statistics pass runs: the widest vector unit's the CPU has, the
+// 256-bit one's (where the CPU has it), or the portable loop every CPU runs.
+// Tests compare them all.
+enum class StatsCode { Fastest, Vector256, Portable };
 
 // Width x height unsigned 16-bit pixels, row after row, row 0 at the top.
 // Width and height mean something only while pixels is not null.

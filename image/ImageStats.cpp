@@ -89,24 +89,20 @@ void scanPortable(const Area& a, Tally& t, std::uint32_t* samples) {
 
 #ifdef ZERMIC_X86
 
-// The vector pass counts the bins of a window of neighbouring bins with byte
-// counters, 64 pixels per compare; the rare pixels outside the window (stars,
-// hot pixels) are counted one by one. A window of 8 bins holds a quiet sky;
-// a noisier one (more than one pixel in kWideningMisses outside) widens it to
-// 16 for the rest of the image, at twice the compares.
+// The vector passes count the bins of a window of neighbouring bins with byte
+// counters, a whole vector of pixels per compare; the rare pixels outside the
+// window (stars, hot pixels) are counted one by one. A window of 8 bins holds
+// a quiet sky; a noisier one (more than one pixel in kWideningMisses outside)
+// widens it to 16 for the rest of the image, at twice the compares.
 constexpr int kNarrowWindow = 8;
 constexpr int kWideWindow = 16;
 constexpr int kWideningMisses = 32;
-// One vector block is one sample step.
-static_assert(ImageStats::kSampleStep == 64);
-// A byte counter takes one pixel per block: emptied before it wraps.
-constexpr int kBlocksPerFlush = 255;
+// Both passes take 64 pixels per step, one sample per step.
+constexpr int kBlock = 64;
+static_assert(ImageStats::kSampleStep == kBlock);
 
-// counter += 1 in the byte lanes where value equals wanted. Written out so
-// that the counter stays in its register: the compiler's own code for the
-// masked add copies it on every step.
-// The compared values are read from memory, leaving the registers to the
-// counters.
+// The values the counters compare against, read from memory so that the
+// registers are left to the counters.
 struct alignas(64) WindowIndex {
     std::uint8_t bytes[64];
 };
@@ -118,119 +114,277 @@ constexpr auto kWindowIndex = [] {
     return all;
 }();
 
-__attribute__((target("avx512f,avx512bw"), always_inline)) inline void
-countEqual(__m512i& counter, __m512i value, const WindowIndex& wanted, __m512i one) {
-    __mmask64 equal;
-    asm("vpcmpeqb %[wanted], %[value], %[equal]\n\t"
-        "vpaddb %[one], %[counter], %[counter]%{%[equal]%}"
-        : [counter] "+v"(counter), [equal] "=&Yk"(equal)
-        : [value] "v"(value), [wanted] "m"(wanted), [one] "v"(one));
-}
-
-struct VectorTally {
-    __m512i counters[kWideWindow];
-    __m512i lowest;
-    __m512i highest;
-    // Sum of the low and high bytes of every pixel; the high bytes' own sum
+// A pass's vector registers between rows, kept as plain bytes so the row loop
+// below needs no vector unit of its own.
+struct VectorState {
+    alignas(64) std::uint8_t counters[kWideWindow][64];
+    alignas(64) std::uint8_t lowest[64];
+    alignas(64) std::uint8_t highest[64];
+    // Sums of the low and high bytes of every pixel; the high bytes' own sum
     // comes from the histogram at the end.
-    __m512i byteSums;
+    alignas(64) std::uint8_t byteSums[64];
     int base = -1;
     int blocks = 0;
 };
-
-// Adds the window's byte counters to their bins and empties them.
-__attribute__((target("avx512f,avx512bw"))) void flushWindow(VectorTally& v, int window,
-                                                             std::uint32_t* bins) {
-    const __m512i zero = _mm512_setzero_si512();
-    for (int k = 0; k < window; ++k) {
-        bins[v.base + k] +=
-            std::uint32_t(_mm512_reduce_add_epi64(_mm512_sad_epu8(v.counters[k], zero)));
-        v.counters[k] = zero;
-    }
-    v.blocks = 0;
-}
 
 // Runs STEP(c, k) on each of the window's counters. They are named variables
 // rather than an array: the compiler keeps an array this large in memory.
 #define ZERMIC_EACH_COUNTER(STEP)                                                                  \
     STEP(c0, 0)                                                                                    \
-    STEP(c1, 1) STEP(c2, 2) STEP(c3, 3) STEP(c4, 4) STEP(c5, 5) STEP(c6, 6)                        \
+    STEP(c1, 1)                                                                                    \
+    STEP(c2, 2) STEP(c3, 3) STEP(c4, 4) STEP(c5, 5) STEP(c6, 6)                                    \
         STEP(c7, 7) if constexpr (Window > 8) {                                                    \
         STEP(c8, 8)                                                                                \
         STEP(c9, 9)                                                                                \
         STEP(c10, 10) STEP(c11, 11) STEP(c12, 12) STEP(c13, 13) STEP(c14, 14) STEP(c15, 15)        \
     }
 
-// The whole 64-pixel blocks of one row; returns how many pixels fell outside
-// the window.
-template <int Window>
-__attribute__((target("avx512f,avx512bw"))) int countRow(const unsigned short* row, int blockEnd,
-                                                         int sample, VectorTally& v, Tally& t,
-                                                         std::uint32_t* samples) {
-    static_assert(Window == 8 || Window == 16);
-    const __m512i zero = _mm512_setzero_si512();
-    const __m512i one = _mm512_set1_epi8(1);
-    const __m512i lastInWindow = _mm512_set1_epi8(Window - 1);
-    const __m512i windowBase = _mm512_set1_epi8(char(v.base));
-    __m512i c0, c1, c2, c3, c4, c5, c6, c7, c8, c9, c10, c11, c12, c13, c14, c15;
-#define ZERMIC_LOAD(c, k) c = v.counters[k];
-    ZERMIC_EACH_COUNTER(ZERMIC_LOAD)
-    __m512i lowest = v.lowest, highest = v.highest, byteSums = v.byteSums;
-    int misses = 0;
-    for (int x = 0; x < blockEnd; x += 64) {
-        const __m512i p0 = _mm512_loadu_si512(row + x);
-        const __m512i p1 = _mm512_loadu_si512(row + x + 32);
-        // One sample per block, its increment overlapping the vector work.
-        ++samples[row[x + sample] / ImageStats::kSampleBinWidth];
-        lowest = _mm512_min_epu16(lowest, _mm512_min_epu16(p0, p1));
-        highest = _mm512_max_epu16(highest, _mm512_max_epu16(p0, p1));
-        byteSums = _mm512_add_epi64(
-            byteSums, _mm512_add_epi64(_mm512_sad_epu8(p0, zero), _mm512_sad_epu8(p1, zero)));
-        // The pack interleaves the two halves' bins: counting does not care.
-        const __m512i bins =
-            _mm512_packus_epi16(_mm512_srli_epi16(p0, 8), _mm512_srli_epi16(p1, 8));
-        const __m512i offset = _mm512_sub_epi8(bins, windowBase);
-        if (__mmask64 outside = _mm512_cmpgt_epu8_mask(offset, lastInWindow)) {
-            alignas(64) std::uint8_t each[64];
-            _mm512_store_si512(each, bins);
-            misses += std::popcount(outside);
-            for (; outside; outside &= outside - 1)
-                ++t.bins[each[std::countr_zero(outside)]];
+// Counts the bins of the pixels outside the window, given the packed bins and
+// the bit mask of those outside; returns how many there were.
+inline int countOutside(const std::uint8_t* bins, std::uint64_t outside, std::uint32_t* counts) {
+    const int n = std::popcount(outside);
+    for (; outside; outside &= outside - 1)
+        ++counts[bins[std::countr_zero(outside)]];
+    return n;
+}
+
+struct Avx512 {
+    // A byte counter takes at most one pixel per step.
+    static constexpr int kStepsPerFlush = 255;
+
+    // counter += 1 in the byte lanes where value equals wanted. Written out
+    // so that the counter stays in its register: the compiler's own code for
+    // the masked add copies it on every step.
+    __attribute__((target("avx512f,avx512bw"), always_inline)) static inline void
+    countEqual(__m512i& counter, __m512i value, const WindowIndex& wanted, __m512i one) {
+        __mmask64 equal;
+        asm("vpcmpeqb %[wanted], %[value], %[equal]\n\t"
+            "vpaddb %[one], %[counter], %[counter]%{%[equal]%}"
+            : [counter] "+v"(counter), [equal] "=&Yk"(equal)
+            : [value] "v"(value), [wanted] "m"(wanted), [one] "v"(one));
+    }
+
+    __attribute__((target("avx512f,avx512bw"))) static void start(VectorState& v) {
+        for (auto& c : v.counters)
+            _mm512_store_si512(c, _mm512_setzero_si512());
+        _mm512_store_si512(v.lowest, _mm512_set1_epi16(-1));
+        _mm512_store_si512(v.highest, _mm512_setzero_si512());
+        _mm512_store_si512(v.byteSums, _mm512_setzero_si512());
+    }
+
+    __attribute__((target("avx512f,avx512bw"))) static void flush(VectorState& v, int window,
+                                                                  std::uint32_t* bins) {
+        const __m512i zero = _mm512_setzero_si512();
+        for (int k = 0; k < window; ++k) {
+            const __m512i sums = _mm512_sad_epu8(_mm512_load_si512(v.counters[k]), zero);
+            bins[v.base + k] += std::uint32_t(_mm512_reduce_add_epi64(sums));
+            _mm512_store_si512(v.counters[k], zero);
         }
+        v.blocks = 0;
+    }
+
+    __attribute__((target("avx512f,avx512bw"))) static void finish(const VectorState& v, Tally& t) {
+        for (int k = 0; k < 32; ++k) {
+            std::uint16_t lo, hi;
+            std::memcpy(&lo, v.lowest + 2 * k, 2);
+            std::memcpy(&hi, v.highest + 2 * k, 2);
+            t.minimum = std::min<unsigned>(t.minimum, lo);
+            t.maximum = std::max<unsigned>(t.maximum, hi);
+        }
+        t.sum += std::uint64_t(_mm512_reduce_add_epi64(_mm512_load_si512(v.byteSums)));
+    }
+
+    // The whole steps of one row; returns how many pixels fell outside the
+    // window.
+    template <int Window>
+    __attribute__((target("avx512f,avx512bw"))) static int
+    countRow(const unsigned short* row, int blockEnd, int sample, VectorState& v, Tally& t,
+             std::uint32_t* samples) {
+        const __m512i zero = _mm512_setzero_si512();
+        const __m512i one = _mm512_set1_epi8(1);
+        const __m512i lastInWindow = _mm512_set1_epi8(Window - 1);
+        const __m512i windowBase = _mm512_set1_epi8(char(v.base));
+        __m512i c0, c1, c2, c3, c4, c5, c6, c7, c8, c9, c10, c11, c12, c13, c14, c15;
+#define ZERMIC_LOAD(c, k) c = _mm512_load_si512(v.counters[k]);
+        ZERMIC_EACH_COUNTER(ZERMIC_LOAD)
+        __m512i lowest = _mm512_load_si512(v.lowest);
+        __m512i highest = _mm512_load_si512(v.highest);
+        __m512i byteSums = _mm512_load_si512(v.byteSums);
+        int misses = 0;
+        for (int x = 0; x < blockEnd; x += kBlock) {
+            const __m512i p0 = _mm512_loadu_si512(row + x);
+            const __m512i p1 = _mm512_loadu_si512(row + x + 32);
+            // One sample per step, its increment overlapping the vector work.
+            ++samples[row[x + sample] / ImageStats::kSampleBinWidth];
+            lowest = _mm512_min_epu16(lowest, _mm512_min_epu16(p0, p1));
+            highest = _mm512_max_epu16(highest, _mm512_max_epu16(p0, p1));
+            byteSums = _mm512_add_epi64(
+                byteSums, _mm512_add_epi64(_mm512_sad_epu8(p0, zero), _mm512_sad_epu8(p1, zero)));
+            // The pack interleaves the two halves' bins: counting does not care.
+            const __m512i bins =
+                _mm512_packus_epi16(_mm512_srli_epi16(p0, 8), _mm512_srli_epi16(p1, 8));
+            const __m512i offset = _mm512_sub_epi8(bins, windowBase);
+            if (const __mmask64 outside = _mm512_cmpgt_epu8_mask(offset, lastInWindow)) {
+                alignas(64) std::uint8_t each[64];
+                _mm512_store_si512(each, bins);
+                misses += countOutside(each, outside, t.bins);
+            }
 #define ZERMIC_COUNT(c, k) countEqual(c, offset, kWindowIndex[k], one);
-        ZERMIC_EACH_COUNTER(ZERMIC_COUNT)
-        if (++v.blocks == kBlocksPerFlush) {
+            ZERMIC_EACH_COUNTER(ZERMIC_COUNT)
+            if (++v.blocks == kStepsPerFlush) {
 #define ZERMIC_FLUSH(c, k)                                                                         \
     t.bins[v.base + k] += std::uint32_t(_mm512_reduce_add_epi64(_mm512_sad_epu8(c, zero)));        \
     c = zero;
-            ZERMIC_EACH_COUNTER(ZERMIC_FLUSH)
-            v.blocks = 0;
+                ZERMIC_EACH_COUNTER(ZERMIC_FLUSH)
+                v.blocks = 0;
+            }
         }
+#define ZERMIC_STORE(c, k) _mm512_store_si512(v.counters[k], c);
+        ZERMIC_EACH_COUNTER(ZERMIC_STORE)
+        _mm512_store_si512(v.lowest, lowest);
+        _mm512_store_si512(v.highest, highest);
+        _mm512_store_si512(v.byteSums, byteSums);
+        return misses;
     }
-#define ZERMIC_STORE(c, k) v.counters[k] = c;
-    ZERMIC_EACH_COUNTER(ZERMIC_STORE)
-    v.lowest = lowest, v.highest = highest, v.byteSums = byteSums;
-    return misses;
-}
 #undef ZERMIC_STORE
 #undef ZERMIC_FLUSH
 #undef ZERMIC_COUNT
 #undef ZERMIC_LOAD
+};
+
+struct Avx2 {
+    // A byte counter takes at most two pixels per step (one per half).
+    static constexpr int kStepsPerFlush = 127;
+
+    __attribute__((target("avx2"))) static void start(VectorState& v) {
+        for (auto& c : v.counters) {
+            _mm256_store_si256(reinterpret_cast<__m256i*>(c), _mm256_setzero_si256());
+            _mm256_store_si256(reinterpret_cast<__m256i*>(c + 32), _mm256_setzero_si256());
+        }
+        _mm256_store_si256(reinterpret_cast<__m256i*>(v.lowest), _mm256_set1_epi16(-1));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(v.highest), _mm256_setzero_si256());
+        _mm256_store_si256(reinterpret_cast<__m256i*>(v.byteSums), _mm256_setzero_si256());
+    }
+
+    // The four 64-bit sums of a vector's bytes, added up.
+    __attribute__((target("avx2"))) static std::uint64_t byteTotal(__m256i bytes) {
+        alignas(32) std::uint64_t sums[4];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(sums),
+                           _mm256_sad_epu8(bytes, _mm256_setzero_si256()));
+        return sums[0] + sums[1] + sums[2] + sums[3];
+    }
+
+    __attribute__((target("avx2"))) static void flush(VectorState& v, int window,
+                                                      std::uint32_t* bins) {
+        for (int k = 0; k < window; ++k) {
+            auto* c = reinterpret_cast<__m256i*>(v.counters[k]);
+            bins[v.base + k] += std::uint32_t(byteTotal(_mm256_load_si256(c)));
+            _mm256_store_si256(c, _mm256_setzero_si256());
+        }
+        v.blocks = 0;
+    }
+
+    __attribute__((target("avx2"))) static void finish(const VectorState& v, Tally& t) {
+        for (int k = 0; k < 16; ++k) {
+            std::uint16_t lo, hi;
+            std::memcpy(&lo, v.lowest + 2 * k, 2);
+            std::memcpy(&hi, v.highest + 2 * k, 2);
+            t.minimum = std::min<unsigned>(t.minimum, lo);
+            t.maximum = std::max<unsigned>(t.maximum, hi);
+        }
+        std::uint64_t sums[4];
+        std::memcpy(sums, v.byteSums, sizeof sums);
+        t.sum += sums[0] + sums[1] + sums[2] + sums[3];
+    }
+
+    template <int Window>
+    __attribute__((target("avx2"))) static int countRow(const unsigned short* row, int blockEnd,
+                                                        int sample, VectorState& v, Tally& t,
+                                                        std::uint32_t* samples) {
+        const __m256i zero = _mm256_setzero_si256();
+        const __m256i lastInWindow = _mm256_set1_epi8(Window - 1);
+        const __m256i windowBase = _mm256_set1_epi8(char(v.base));
+        auto at = [](std::uint8_t* p) { return reinterpret_cast<__m256i*>(p); };
+        __m256i c0, c1, c2, c3, c4, c5, c6, c7, c8, c9, c10, c11, c12, c13, c14, c15;
+#define ZERMIC_LOAD(c, k) c = _mm256_load_si256(at(v.counters[k]));
+        ZERMIC_EACH_COUNTER(ZERMIC_LOAD)
+        __m256i lowest = _mm256_load_si256(at(v.lowest));
+        __m256i highest = _mm256_load_si256(at(v.highest));
+        __m256i byteSums = _mm256_load_si256(at(v.byteSums));
+        int misses = 0;
+        for (int x = 0; x < blockEnd; x += kBlock) {
+            const auto* src = reinterpret_cast<const __m256i*>(row + x);
+            const __m256i p0 = _mm256_loadu_si256(src), p1 = _mm256_loadu_si256(src + 1);
+            const __m256i p2 = _mm256_loadu_si256(src + 2), p3 = _mm256_loadu_si256(src + 3);
+            ++samples[row[x + sample] / ImageStats::kSampleBinWidth];
+            lowest = _mm256_min_epu16(
+                lowest, _mm256_min_epu16(_mm256_min_epu16(p0, p1), _mm256_min_epu16(p2, p3)));
+            highest = _mm256_max_epu16(
+                highest, _mm256_max_epu16(_mm256_max_epu16(p0, p1), _mm256_max_epu16(p2, p3)));
+            byteSums = _mm256_add_epi64(
+                byteSums,
+                _mm256_add_epi64(
+                    _mm256_add_epi64(_mm256_sad_epu8(p0, zero), _mm256_sad_epu8(p1, zero)),
+                    _mm256_add_epi64(_mm256_sad_epu8(p2, zero), _mm256_sad_epu8(p3, zero))));
+            const __m256i bins0 =
+                _mm256_packus_epi16(_mm256_srli_epi16(p0, 8), _mm256_srli_epi16(p1, 8));
+            const __m256i bins1 =
+                _mm256_packus_epi16(_mm256_srli_epi16(p2, 8), _mm256_srli_epi16(p3, 8));
+            const __m256i offset0 = _mm256_sub_epi8(bins0, windowBase);
+            const __m256i offset1 = _mm256_sub_epi8(bins1, windowBase);
+            // In the window where max(offset, last) is last.
+            const std::uint64_t inside =
+                std::uint32_t(_mm256_movemask_epi8(
+                    _mm256_cmpeq_epi8(_mm256_max_epu8(offset0, lastInWindow), lastInWindow))) |
+                std::uint64_t(std::uint32_t(_mm256_movemask_epi8(
+                    _mm256_cmpeq_epi8(_mm256_max_epu8(offset1, lastInWindow), lastInWindow))))
+                    << 32;
+            if (inside != ~std::uint64_t(0)) {
+                alignas(32) std::uint8_t each[64];
+                _mm256_store_si256(at(each), bins0);
+                _mm256_store_si256(at(each + 32), bins1);
+                misses += countOutside(each, ~inside, t.bins);
+            }
+            // A match is -1: subtracting both halves' matches counts them.
+#define ZERMIC_COUNT(c, k)                                                                         \
+    {                                                                                              \
+        const __m256i wanted =                                                                     \
+            _mm256_load_si256(reinterpret_cast<const __m256i*>(kWindowIndex[k].bytes));            \
+        c = _mm256_sub_epi8(_mm256_sub_epi8(c, _mm256_cmpeq_epi8(offset0, wanted)),                \
+                            _mm256_cmpeq_epi8(offset1, wanted));                                   \
+    }
+            ZERMIC_EACH_COUNTER(ZERMIC_COUNT)
+            if (++v.blocks == kStepsPerFlush) {
+#define ZERMIC_FLUSH(c, k)                                                                         \
+    t.bins[v.base + k] += std::uint32_t(byteTotal(c));                                             \
+    c = zero;
+                ZERMIC_EACH_COUNTER(ZERMIC_FLUSH)
+                v.blocks = 0;
+            }
+        }
+#define ZERMIC_STORE(c, k) _mm256_store_si256(at(v.counters[k]), c);
+        ZERMIC_EACH_COUNTER(ZERMIC_STORE)
+        _mm256_store_si256(at(v.lowest), lowest);
+        _mm256_store_si256(at(v.highest), highest);
+        _mm256_store_si256(at(v.byteSums), byteSums);
+        return misses;
+    }
+#undef ZERMIC_STORE
+#undef ZERMIC_FLUSH
+#undef ZERMIC_COUNT
+#undef ZERMIC_LOAD
+};
 #undef ZERMIC_EACH_COUNTER
 
-__attribute__((target("avx512f,avx512bw"))) void scanAvx512(const Area& a, Tally& t,
-                                                            std::uint32_t* samples) {
-    VectorTally v;
-    for (__m512i& c : v.counters)
-        c = _mm512_setzero_si512();
-    v.lowest = _mm512_set1_epi16(-1);
-    v.highest = _mm512_setzero_si512();
-    v.byteSums = _mm512_setzero_si512();
-    std::uint64_t tailByteSum = 0;
+// The row loop both vector units share: the window placed on each row's sky,
+// the whole steps counted by the unit, the row's last pixels one by one.
+template <class Unit> void scanRows(const Area& a, Tally& t, std::uint32_t* samples) {
+    VectorState v;
+    Unit::start(v);
+    std::uint64_t byteSum = 0;
     int window = kNarrowWindow;
-
     const int n = a.columns();
-    const int blockEnd = n & ~63;
+    const int blockEnd = n / kBlock * kBlock;
     for (int y = a.top; y < a.bottom; ++y) {
         const unsigned short* row = a.row(y);
         // The window sits on the row's sky, the middle of three of its pixels
@@ -241,15 +395,16 @@ __attribute__((target("avx512f,avx512bw"))) void scanAvx512(const Area& a, Tally
         const int wanted = std::clamp(sky - window * 3 / 8, 0, kBins - window);
         if (v.base < 0 || std::abs(wanted - v.base) > 1) {
             if (v.base >= 0)
-                flushWindow(v, window, t.bins);
+                Unit::flush(v, window, t.bins);
             v.base = wanted;
         }
         const int sample = firstSample(y);
-        const int misses = window == kNarrowWindow
-                               ? countRow<kNarrowWindow>(row, blockEnd, sample, v, t, samples)
-                               : countRow<kWideWindow>(row, blockEnd, sample, v, t, samples);
+        const int misses =
+            window == kNarrowWindow
+                ? Unit::template countRow<kNarrowWindow>(row, blockEnd, sample, v, t, samples)
+                : Unit::template countRow<kWideWindow>(row, blockEnd, sample, v, t, samples);
         if (window == kNarrowWindow && misses > blockEnd / kWideningMisses) {
-            flushWindow(v, window, t.bins);
+            Unit::flush(v, window, t.bins);
             window = kWideWindow;
             v.base = -1;
         }
@@ -259,39 +414,37 @@ __attribute__((target("avx512f,avx512bw"))) void scanAvx512(const Area& a, Tally
             const unsigned p = row[x];
             t.minimum = std::min(t.minimum, p);
             t.maximum = std::max(t.maximum, p);
-            tailByteSum += (p & 0xFF) + (p >> 8);
+            byteSum += (p & 0xFF) + (p >> 8);
             ++t.bins[p >> 8];
         }
     }
     if (v.base >= 0)
-        flushWindow(v, window, t.bins);
-
-    alignas(64) std::uint16_t lanes[32];
-    _mm512_store_si512(lanes, v.lowest);
-    for (std::uint16_t p : lanes)
-        t.minimum = std::min<unsigned>(t.minimum, p);
-    _mm512_store_si512(lanes, v.highest);
-    for (std::uint16_t p : lanes)
-        t.maximum = std::max<unsigned>(t.maximum, p);
+        Unit::flush(v, window, t.bins);
+    t.sum = byteSum;
+    Unit::finish(v, t);
     // v = low + 256 high = (low + high) + 255 high.
     std::uint64_t highSum = 0;
     for (int k = 0; k < kBins; ++k)
         highSum += std::uint64_t(k) * t.bins[k];
-    t.sum = std::uint64_t(_mm512_reduce_add_epi64(v.byteSums)) + tailByteSum + 255 * highSum;
+    t.sum += 255 * highSum;
 }
 
-bool scanVector(const Area& a, Tally& t, std::uint32_t* samples) {
+bool scanVector(const Area& a, Tally& t, std::uint32_t* samples, StatsCode code) {
     static const bool hasAvx512 =
         __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
-    if (!hasAvx512)
+    static const bool hasAvx2 = __builtin_cpu_supports("avx2");
+    if (hasAvx512 && code == StatsCode::Fastest)
+        scanRows<Avx512>(a, t, samples);
+    else if (hasAvx2 && code != StatsCode::Portable)
+        scanRows<Avx2>(a, t, samples);
+    else
         return false;
-    scanAvx512(a, t, samples);
     return true;
 }
 
 #else
 
-bool scanVector(const Area&, Tally&, std::uint32_t*) {
+bool scanVector(const Area&, Tally&, std::uint32_t*, StatsCode) {
     return false;
 }
 
@@ -308,7 +461,7 @@ void ImageBuffer::computeStats(StatsCode code) {
     // An image 32 pixels or fewer on a side has nothing to measure; its mean
     // is shown as 0 rather than divided by a zero or negative count.
     const bool empty = !pixels || a.right <= a.left || a.bottom <= a.top;
-    if (!empty && (code == StatsCode::Portable || !scanVector(a, t, stats.samples)))
+    if (!empty && !scanVector(a, t, stats.samples, code))
         scanPortable(a, t, stats.samples);
     const std::int64_t area = empty ? 0 : std::int64_t(a.columns()) * (a.bottom - a.top);
     stats.mean = area > 0 ? int(t.sum / std::uint64_t(area)) : 0;

@@ -135,7 +135,11 @@ void BM_StatisticsCameraSky(benchmark::State& state) {
     timeStatistics(state, cameraSkyFrame());
 }
 
-// The loop CPUs without the vector unit run.
+// What CPUs with a 256-bit vector unit only run, and the loop of the others.
+void BM_StatisticsVector256(benchmark::State& state) {
+    timeStatistics(state, skyFrame(), StatsCode::Vector256);
+}
+
 void BM_StatisticsPortable(benchmark::State& state) {
     timeStatistics(state, skyFrame(), StatsCode::Portable);
 }
@@ -171,6 +175,7 @@ BENCHMARK(BM_ColourConversion)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ColourConversionLiteral)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Statistics)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_StatisticsCameraSky)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_StatisticsVector256)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_StatisticsPortable)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_StatisticsLiteral)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Memcpy)
@@ -195,6 +200,7 @@ int main(int argc, char** argv) {
         {"statistics: literal / ours", "BM_StatisticsLiteral", "BM_Statistics"},
         {"statistics: ours / memcpy of the frame", "BM_Statistics", frame},
         {"statistics, camera sky: ours / memcpy", "BM_StatisticsCameraSky", frame},
+        {"statistics, 256-bit vectors: ours / memcpy", "BM_StatisticsVector256", frame},
         {"statistics, portable loop: ours / memcpy", "BM_StatisticsPortable", frame},
     });
     benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -149,9 +149,9 @@ TEST(ImageStats, FullFrameMatchesTheLiteralScan) {
         }
         literal::Stats expected;
         literal::computeStats(image.pixels, c.w, c.h, expected);
-        for (StatsCode code : {StatsCode::Fastest, StatsCode::Portable}) {
-            SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " fill " << c.fill
-                                            << (code == StatsCode::Portable ? " portable" : ""));
+        for (StatsCode code : {StatsCode::Fastest, StatsCode::Vector256, StatsCode::Portable}) {
+            SCOPED_TRACE(testing::Message()
+                         << c.w << "x" << c.h << " fill " << c.fill << " code " << int(code));
             image.computeStats(code);
             EXPECT_EQ(image.stats.minimum, expected.minimum);
             EXPECT_EQ(image.stats.maximum, expected.maximum);
