@@ -268,6 +268,7 @@ void CMainFrame::buildToolBar() {
 
 void CMainFrame::buildStatusBar() {
     QStatusBar* bar = statusBar();
+    standingPrompt = kIdle;
     pane0 = new QLabel(kIdle, bar);
     pane0->setObjectName(QStringLiteral("pane0"));
     pane1 = new QLabel(bar);
@@ -292,7 +293,8 @@ QString CMainFrame::promptText() const {
 }
 
 void CMainFrame::showPrompt(const QString& text) {
-    pane0->setText(text.isEmpty() ? kIdle : text);
+    standingPrompt = text.isEmpty() ? kIdle : text;
+    pane0->setText(standingPrompt);
     pane0->repaint();
 }
 
@@ -301,7 +303,7 @@ bool CMainFrame::event(QEvent* e) {
         // Prompts go to our own pane 0 instead of the bar's temporary message,
         // which would hide it.
         const QString tip = static_cast<QStatusTipEvent*>(e)->tip();
-        pane0->setText(tip.isEmpty() ? kIdle : tip);
+        pane0->setText(tip.isEmpty() ? standingPrompt : tip);
         return true;
     }
     return QMainWindow::event(e);

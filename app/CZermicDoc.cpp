@@ -49,8 +49,10 @@ bool CZermicDoc::onSaveDocument(const QString& p) {
         messageBox(mainWindow(), noImageToSaveMessage(), applicationTitle(), MessageIcon::Stop);
         return false;
     }
-    if (writeImage(p) != 0) {
-        messageBox(mainWindow(), imageSaveFailedMessage(p), applicationTitle(), MessageIcon::Stop);
+    const bool previousFile = QFileInfo(p).isFile();
+    if (const int r = writeImage(p); r != 0) {
+        messageBox(mainWindow(), imageSaveFailedMessage(p, previousFile && r == 1),
+                   applicationTitle(), MessageIcon::Stop);
         return false;
     }
     return true;

@@ -33,10 +33,12 @@ public:
     // Writes the image: BMP of what the view shows when the name says so, FITS
     // otherwise. On failure the user has been told, naming the file.
     bool onSaveDocument(const QString& path);
-    // The same save without telling anyone: 0 when written, 1 otherwise.
+    // The same save without telling anyone: 0 when written, 1 when any
+    // previous file is intact, 2 when it was damaged (rewritten in place).
     int writeImage(const QString& path);
     // The 16-bit image as FITS whatever the name, without telling anyone:
-    // 0 when written (the modified flag is then cleared), 1 otherwise.
+    // 0 when written (the modified flag is then cleared), otherwise as
+    // writeImage.
     int writeFitsImage(const QString& path);
 
     // The view's display bitmap for a BMP save, made and filled if need be;

@@ -230,6 +230,11 @@ void CZermicView::acquireOne() {
             return;
         }
     }
+    // A file opened during the loop is about to lose its pixels to the
+    // camera's: the document must no longer name it, or a save would write
+    // the camera image over it.
+    if (!doc->pathName().isEmpty())
+        table.send(cmd::FileNew);
     const int r = cam.acquerir(image.pixels);
     doc->acquisitionTime = imageTime();
     image.invalidateStats();
@@ -324,6 +329,9 @@ void CZermicView::startCumul() {
     }
     cumul = std::make_unique<CCumul>(doc->image);
     cumul->beginCumul(markerPoint.x(), markerPoint.y(), markerWasSet);
+    // The first image is the sum's start: a stop before the next one must not
+    // add it a second time.
+    imageAwaitingAdd = false;
 }
 
 void CZermicView::setSequenceTimer(int milliseconds) {

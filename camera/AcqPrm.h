@@ -17,7 +17,7 @@ struct AcqPrm {
     int img_y0 = 0;
     int img_x0 = 0;
     int prm1 = 0;  // gain
-    int prm2 = 0;  // serial port number
+    int prm2 = 2;  // serial port number, the one "Init Camera" opens on an empty store
     int prm3 = 10; // offset
     int bdt = 90;  // time base
     int vitv = 5;

@@ -14,7 +14,6 @@
 namespace {
 
 const char* const section = "AcqPrm";
-const int initPortDefault = 2;
 
 int truncToInt(long double v) {
     if (std::isnan(v))
@@ -28,7 +27,12 @@ int truncToInt(long double v) {
 
 } // namespace
 
-CCamera::CCamera() : sensorWidth(fullWidth), sensorHeight(fullHeight), darkFrame{} {}
+CCamera::CCamera() : sensorWidth(fullWidth), sensorHeight(fullHeight), darkFrame{} {
+    // The link and its port are made now, before this camera is complete, so
+    // that they are destroyed after it: a static camera closes its port from
+    // its destructor, last. Making them touches no device.
+    SerialLink::instance();
+}
 
 CCamera::~CCamera() {
     SerialLink::instance().portClose();
@@ -40,7 +44,7 @@ CCamera& CCamera::operator=(const CCamera& other) = default;
 
 void CCamera::init() {
     const AcqPrm d;
-    const int port = SettingsStore::getInt(section, "prm2", initPortDefault);
+    const int port = SettingsStore::getInt(section, "prm2", d.prm2);
     const int timeBase = SettingsStore::getInt(section, "bdt", d.bdt);
     camera_protocol::cameraStart(port, timeBase);
 }

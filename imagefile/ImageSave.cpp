@@ -30,14 +30,15 @@ int saveFits(const QString& path, ImageBuffer& image, std::time_t acquisitionTim
     if (!out.file())
         return 1;
     if (header.writeFits(out.file(), image.pixels) != 0)
-        return 1;
-    return out.commit() ? 0 : 1;
+        return out.failure();
+    return out.commit() ? 0 : out.failure();
 }
 
-QString imageSaveFailedMessage(const QString& path) {
-    return QStringLiteral("Impossible d'enregistrer le fichier %1. Le fichier précédent est "
-                          "resté intact.")
-        .arg(path);
+QString imageSaveFailedMessage(const QString& path, bool previousKept) {
+    QString text = QStringLiteral("Impossible d'enregistrer le fichier %1.").arg(path);
+    if (previousKept)
+        text += QStringLiteral(" Le fichier précédent est resté intact.");
+    return text;
 }
 
 QString noImageToSaveMessage() {

@@ -162,6 +162,16 @@ TEST_F(AppFixture, MenusKeysPromptsAndToolbar) {
     QStatusTipEvent clear{QString()};
     QApplication::sendEvent(&frame(), &clear);
     EXPECT_EQ(frame().promptText(), "Prêt");
+
+    // A standing line (a sequence's failed saves) comes back after each
+    // prompt, until the next such line replaces it.
+    for (const QString& standing : {QStringLiteral("Impossible d'écrire x"), QString()}) {
+        frame().showPrompt(standing);
+        action(cmd::AcquireOne)->showStatusText(&frame());
+        EXPECT_EQ(frame().promptText(), "Acquerir une nouvelle image");
+        QApplication::sendEvent(&frame(), &clear);
+        EXPECT_EQ(frame().promptText(), standing.isEmpty() ? "Prêt" : standing);
+    }
 }
 
 TEST_F(AppFixture, CameraParametersRunOnceShowTheFormatAndUpload) {

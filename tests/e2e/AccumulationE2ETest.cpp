@@ -201,6 +201,31 @@ INSTANTIATE_TEST_SUITE_P(Ends, AccumulationEnd,
                              }
                          });
 
+// A stop before the second image, straight away or after a pause: the sum is
+// the first image alone.
+class AccumulationEarlyStop : public AccumulationRun, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(AccumulationEarlyStop, LeavesTheFirstImageOnce) {
+    const bool pauseFirst = GetParam();
+    SimulatorProcess camsim({"--time-scale", "0.05"});
+    ASSERT_TRUE(start());
+    // Ten seconds between images: the stop comes well before the second.
+    setSequence(5, "1", 100);
+    EXPECT_TRUE(runCommand(cmd::StartCumul).empty());
+    ASSERT_NE(view().accumulator(), nullptr);
+    if (pauseFirst)
+        action(cmd::LoopPause)->trigger();
+    action(cmd::LoopStop)->trigger();
+    EXPECT_EQ(view().sequenceEngine().count(), 1);
+    EXPECT_EQ(view().accumulator(), nullptr);
+    EXPECT_EQ(Plane::of(doc().image).v, savedImage(0).v);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stops, AccumulationEarlyStop, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "PauseThenStop" : "Stop";
+                         });
+
 TEST_F(AccumulationRun, AutoSetsTheLevelsOfTheSum) {
     SimulatorProcess camsim({"--time-scale", "0.05"});
     ASSERT_TRUE(start());
