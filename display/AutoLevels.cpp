@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 
 namespace {
 
@@ -75,7 +76,7 @@ SliderPositions autoLevelPositions(const ImageStats& stats, int summed) {
         widthCost[c] = kLevelsPerOctave * std::abs(std::log2(w / width));
     }
     SliderPositions best{kSliderStart, kSliderStart};
-    double bestCost = INFINITY;
+    double bestCost = std::numeric_limits<double>::infinity();
     for (int c = kContrastMin; c <= kContrastMax; ++c) {
         for (int b = kBrightnessMin; b <= kBrightnessMax; ++b) {
             int lo = 0, hi = 0;
