@@ -153,6 +153,7 @@ void CMainFrame::defineCommands() {
          "Affichage des informations d'acquisition, de sequence et de caméra",
          {}},
         {cmd::ShowGuiding, "Suivi", "Contrôle du suivi", {}},
+        {cmd::ShowGuideGraph, "Graphe suivi", "Graphe des erreurs de suivi", {}},
         {cmd::AutoLevels,
          "Niveaux automatiques",
          "Règle la luminosité et le contraste sur l'image\nNiveaux automatiques",
@@ -200,7 +201,8 @@ void CMainFrame::buildMenus() {
         {cmd::EditUndo, 0, cmd::EditCut, cmd::EditCopy, cmd::EditPaste});
     add(menuBar()->addMenu(QStringLiteral("&Affichage")),
         {cmd::ViewToolbar, cmd::ViewStatusBar, 0, cmd::ShowVisu, cmd::AutoLevels,
-         cmd::AutoLevelsOnNewImage, cmd::ShowStats, cmd::ShowInfo, cmd::ShowGuiding});
+         cmd::AutoLevelsOnNewImage, cmd::ShowStats, cmd::ShowInfo, cmd::ShowGuiding,
+         cmd::ShowGuideGraph});
     add(menuBar()->addMenu(QStringLiteral("Camera")),
         {cmd::InitCamera, 0, cmd::CameraParams, cmd::SequenceParams, cmd::AcquireOne,
          cmd::LoopStart, cmd::LoopPause, cmd::LoopStop, cmd::StartCumul});

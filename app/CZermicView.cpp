@@ -9,6 +9,7 @@
 #include "ColourTables.h"
 #include "CommandIds.h"
 #include "DisplayBitmap.h"
+#include "GuideGraphPanel.h"
 #include "LevelWindow.h"
 #include "SettingsStore.h"
 #include "StatsPanel.h"
@@ -112,6 +113,12 @@ void CZermicView::setHandlers() {
     });
     table.setCheckRule(cmd::ShowGuiding,
                        [this] { return suivi.panel() && suivi.panel()->isVisible(); });
+    table.setHandler(cmd::ShowGuideGraph, [this] {
+        if (CGuideGraphPanel* p = suivi.graphPanel())
+            p->isVisible() ? p->hide() : p->show();
+    });
+    table.setCheckRule(cmd::ShowGuideGraph,
+                       [this] { return suivi.graphPanel() && suivi.graphPanel()->isVisible(); });
     table.setHandler(cmd::AutoLevels, [this] { autoLevels(); });
     table.setEnableRule(cmd::AutoLevels, [this] { return doc && doc->image.pixels; });
     table.setHandler(cmd::AutoLevelsOnNewImage, [this] {
@@ -282,6 +289,8 @@ void CZermicView::stopLoop() {
     sequence.stopSequence();
     loop.loopRunning = false;
     loop.loopPaused = false;
+    if (loop.guidingActive)
+        suivi.stopGuiding();
     loop.guidingActive = false;
     if (loop.accumulating) {
         loop.accumulating = false;
@@ -316,6 +325,10 @@ void CZermicView::startGuiding() {
     suivi.prepareStart();
     startOrContinueLoop();
     suivi.startGuiding(doc->image, markerPoint.x(), markerPoint.y(), markerWasSet);
+    // A first image that failed has stopped the loop already: the run that
+    // has just been opened ends at once.
+    if (!loop.guidingActive)
+        suivi.stopGuiding();
 }
 
 void CZermicView::startCumul() {
@@ -390,6 +403,7 @@ void CZermicView::onToggleInfo() {
 
 void CZermicView::createPanels() {
     suivi.createPanels(this, &cam, [this](int id) { table.post(id); });
+    suivi.setStatusSink([this](const QString& text) { showStatus(text); });
     if (!visu) {
         visu = std::make_unique<CVisuPanel>(this);
         visu->setChangeHandler([this] { viewport()->update(); });
