@@ -58,8 +58,8 @@ bool CZermicDoc::onSaveDocument(const QString& p) {
     return true;
 }
 
-int CZermicDoc::writeFitsImage(const QString& p) {
-    const int r = saveFits(p, image, acquisitionTime);
+int CZermicDoc::writeFitsImage(const QString& p, std::optional<AcqExposure> exposure) {
+    const int r = saveFits(p, image, acquisitionTime, exposure);
     if (r == 0)
         modified = false;
     return r;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FitsHeader.h"
 #include "ImageBuffer.h"
 
 #include <QString>
@@ -38,8 +39,9 @@ public:
     int writeImage(const QString& path);
     // The 16-bit image as FITS whatever the name, without telling anyone:
     // 0 when written (the modified flag is then cleared), otherwise as
-    // writeImage.
-    int writeFitsImage(const QString& path);
+    // writeImage. `exposure`: the one the image was taken with, when not the
+    // stored one.
+    int writeFitsImage(const QString& path, std::optional<AcqExposure> exposure = std::nullopt);
 
     // The view's display bitmap for a BMP save, made and filled if need be;
     // null when there is nothing to show.

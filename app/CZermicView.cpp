@@ -163,6 +163,10 @@ void CZermicView::onNewImage() {
 }
 
 bool CZermicView::resizeToCamera() {
+    // A window beyond the sensor (a hand-edited store) would be allocated for
+    // nothing before the camera refuses it.
+    if (!cam.checkWindow())
+        return false;
     doc->resizeImage(cam.getWidth(), cam.getHeight());
     if (doc->image.pixels)
         return true;
@@ -182,6 +186,9 @@ std::int32_t CZermicView::imageTime() const {
 void CZermicView::onAcquire() {
     if (!loop.cameraReady)
         getCameraParameters();
+    // Refused before "Nouveau": the document stays as it was.
+    if (!cam.checkWindow())
+        return;
     table.send(cmd::FileNew);
     if (!resizeToCamera())
         return;
@@ -202,6 +209,12 @@ bool CZermicView::startOrContinueLoop() {
     }
     if (!loop.cameraReady)
         getCameraParameters();
+    // Nothing starts for a window the camera refuses: no file read, no
+    // "Nouveau".
+    if (!cam.checkWindow()) {
+        stopLoop();
+        return false;
+    }
     loop.loopRunning = true;
     // A refused start (sequence file unreadable, already reported) takes no
     // image and arms nothing; the loop stays marked as running until Stop.
@@ -250,7 +263,7 @@ void CZermicView::acquireOne() {
     // The last counted image stops the run inside afterAcquisition; the stop
     // adds it first when it was read whole.
     imageAwaitingAdd = r == 0;
-    sequence.afterAcquisition();
+    sequence.afterAcquisition(r == 0);
     if (r != 0)
         stopLoop();
 }
@@ -378,10 +391,10 @@ void CZermicView::showProgress(int n, int total) {
         info->showProgress(n, total);
 }
 
-bool CZermicView::saveDocument(const QString& path) {
+bool CZermicView::saveDocument(const QString& path, std::optional<AcqExposure> exposure) {
     // Sequence images are data to be measured later: always the 16-bit FITS
     // file, even when the folder or base name the user chose holds ".bmp".
-    return doc && doc->writeFitsImage(path) == 0;
+    return doc && doc->writeFitsImage(path, exposure) == 0;
 }
 
 QWidget* CZermicView::messageOwner() {

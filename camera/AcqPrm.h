@@ -27,10 +27,15 @@ struct AcqPrm {
     int Y1 = 14;
     int M = 14;
 
+    bool operator==(const AcqPrm&) const = default;
+
     using Reader = std::function<int(const char* key, int defaultValue)>;
     using Writer = std::function<void(const char* key, int value)>;
 
-    // Reads every key from the store, the window size defaulting to the sensor size.
+    // Reads every key from the store, the window size defaulting to the sensor
+    // size. Values the dialog would refuse (a hand-edited store) are brought
+    // into its ranges, the time base made usable, so that they never reach the
+    // camera as they are; the window is left to the camera's own check.
     void load(int sensorWidth, int sensorHeight);
     void load(int sensorWidth, int sensorHeight, const Reader& get);
     // Writes every key to the store.

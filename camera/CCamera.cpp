@@ -49,6 +49,14 @@ void CCamera::init() {
     camera_protocol::cameraStart(port, timeBase);
 }
 
+void CCamera::setParameters(const AcqPrm& p) {
+    prm = p;
+}
+
+void CCamera::initFromParameters() {
+    camera_protocol::cameraStart(prm.prm2, prm.bdt);
+}
+
 int CCamera::getAcqPrm(QWidget* parent) {
     init();
     if (!dialogCreated) {
@@ -87,13 +95,18 @@ bool CCamera::windowFitsSensor() const {
     return prm.img_w <= sensorWidth / b && prm.img_h <= sensorHeight / b;
 }
 
+bool CCamera::checkWindow() const {
+    if (windowFitsSensor())
+        return true;
+    showDriverError(QStringLiteral("Taille non valide"));
+    return false;
+}
+
 int CCamera::acquerir(unsigned short* pixels) {
     // The store can hold a window the dialog never checked; such a window would
     // not fit the receive buffer nor the dark frame, so it is refused.
-    if (!windowFitsSensor()) {
-        showDriverError(QStringLiteral("Taille non valide"));
+    if (!checkWindow())
         return 2;
-    }
     const int width = prm.img_w;
     const int height = prm.img_h;
     const int r = camera_protocol::readImage(width, height, prm.binning, pixels,

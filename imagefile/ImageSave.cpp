@@ -22,14 +22,15 @@ FitsHeader fitsHeaderFor(const ImageBuffer& image, std::time_t acquisitionTime) 
     return header;
 }
 
-int saveFits(const QString& path, ImageBuffer& image, std::time_t acquisitionTime) {
+int saveFits(const QString& path, ImageBuffer& image, std::time_t acquisitionTime,
+             std::optional<AcqExposure> exposure) {
     if (!image.pixels || image.width <= 0 || image.height < 0)
         return 1;
     const FitsHeader header = fitsHeaderFor(image, acquisitionTime);
     SafeFileWriter out(path);
     if (!out.file())
         return 1;
-    if (header.writeFits(out.file(), image.pixels) != 0)
+    if (header.writeFits(out.file(), image.pixels, exposure) != 0)
         return out.failure();
     return out.commit() ? 0 : out.failure();
 }

@@ -24,8 +24,10 @@ FitsHeader fitsHeaderFor(const ImageBuffer& image, std::time_t acquisitionTime);
 // (see SafeFileWriter). Returns 0 on success, 1 on failure with any previous
 // file intact (no image, folder missing or unwritable, write-protected file,
 // disk full, path naming a folder...), 2 on a failure while rewriting it in
-// place. The image's pixels are unchanged on return.
-int saveFits(const QString& path, ImageBuffer& image, std::time_t acquisitionTime);
+// place. The image's pixels are unchanged on return. `exposure`, when given,
+// is the exposure the image was taken with (see FitsHeader::writeFits).
+int saveFits(const QString& path, ImageBuffer& image, std::time_t acquisitionTime,
+             std::optional<AcqExposure> exposure = std::nullopt);
 
 // Texts for the user when a save fails or has nothing to write. The failure
 // says the previous file was kept only when there was one and it was.

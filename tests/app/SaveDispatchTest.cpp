@@ -168,7 +168,7 @@ TEST_F(SaveDispatch, SequenceImagesAreAlwaysFits) {
                                                QString::fromUtf8(c.base), 7);
         SCOPED_TRACE(name.toStdString());
         EXPECT_TRUE(name.endsWith("0007.fit"));
-        EXPECT_TRUE(view().saveDocument(name));
+        EXPECT_TRUE(view().saveDocument(name, std::nullopt));
         EXPECT_EQ(kindOf(name), Kind::Fits);
     }
 }

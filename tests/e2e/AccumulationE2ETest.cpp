@@ -130,10 +130,14 @@ TEST_F(AccumulationRun, FailedFirstReadoutCreatesNoAccumulator) {
     EXPECT_FALSE(view().state().accumulating);
     EXPECT_EQ(view().accumulator(), nullptr);
     EXPECT_TRUE(frame().commands().isEnabled(cmd::StartCumul));
+    // What the failed transfer left is no image: not written, and the bar names it.
+    EXPECT_FALSE(QFile::exists(savedName(0)));
+    EXPECT_EQ(frame().promptText(),
+              QStringLiteral("Erreur caméra : image %1 non enregistrée").arg(savedName(0)));
 }
 
 // Each way a run ends mid-sequence: the camera gone (a failed readout, counted
-// and saved but never added), the user's stop, a file of another size opened.
+// but neither saved nor added), the user's stop, a file of another size opened.
 enum class RunEnd { CameraGone, UserStop, FileOpened };
 
 class AccumulationEnd : public AccumulationRun, public ::testing::WithParamInterface<RunEnd> {};
