@@ -25,6 +25,7 @@
 #include <QPrinter>
 #include <QScrollBar>
 
+#include <cmath>
 #include <ctime>
 
 namespace {
@@ -455,8 +456,20 @@ void CZermicView::onInitialUpdate() {
     viewport()->update();
 }
 
+double CZermicView::pixelRatio() const {
+    return viewport()->devicePixelRatioF();
+}
+
+QPoint CZermicView::imagePoint(QPointF viewportPosition) const {
+    const QPointF device = viewportPosition * pixelRatio();
+    return QPoint(int(std::floor(device.x())), int(std::floor(device.y()))) + scrollPosition();
+}
+
 void CZermicView::updateScrollBars() {
-    const QSize page = viewport()->size();
+    // Scrolling counts image pixels, which are the screen's device pixels: a
+    // page is the viewport's size in device pixels.
+    scrollRatio = pixelRatio();
+    const QSize page = (QSizeF(viewport()->size()) * scrollRatio).toSize();
     horizontalScrollBar()->setRange(0, std::max(0, contents.width() - page.width()));
     horizontalScrollBar()->setPageStep(page.width());
     horizontalScrollBar()->setSingleStep(std::max(1, contents.width() / 100));
@@ -482,7 +495,7 @@ void CZermicView::mouseReleaseEvent(QMouseEvent* e) {
     if (e->button() == Qt::LeftButton) {
         // Guiding and accumulation look for the star in image pixels, so the
         // click is kept where it lies on the image, whatever the scrolling.
-        markerPoint = e->position().toPoint() + scrollPosition();
+        markerPoint = imagePoint(e->position());
         markerIsSet = true;
         viewport()->update();
     }
@@ -586,7 +599,14 @@ void CZermicView::onDraw(QPainter& p) {
 }
 
 void CZermicView::paintEvent(QPaintEvent*) {
+    // The window may have moved to a screen of another scale.
+    if (pixelRatio() != scrollRatio)
+        updateScrollBars();
     QPainter p(viewport());
+    // One image pixel per device pixel, whatever the screen's scale: on a
+    // scaled screen the image is not enlarged, and the marker and frames,
+    // drawn in image pixels, stay one device pixel wide.
+    p.scale(1 / scrollRatio, 1 / scrollRatio);
     p.translate(-scrollPosition());
     onDraw(p);
 }

@@ -67,7 +67,10 @@ public:
     ViewState state() const { return loop; }
     // Size of the scrolled area: the image, or 512 x 512 without one.
     QSize contentsSize() const { return contents; }
+    // The scroll bars' values, in image pixels.
     QPoint scrollPosition() const;
+    // The image pixel under a position in the viewport's (logical) coordinates.
+    QPoint imagePoint(QPointF viewportPosition) const;
 
     CInfoPanel* infoPanel() const { return info.get(); }
     CVisuPanel* visuPanel() const { return visu.get(); }
@@ -133,6 +136,8 @@ private:
     int& bitmapChangedFlag();
     int& pixelsChangedFlag();
     void updateScrollBars();
+    // Device pixels per logical pixel of the viewport.
+    double pixelRatio() const;
     void createDisplayBitmap();
     void renderIfChanged();
     int displayMode() const;
@@ -162,6 +167,8 @@ private:
     WindowTimers timers;
 
     QSize contents{512, 512};
+    // The pixel ratio the scroll bars were set for.
+    double scrollRatio = 1;
     QImage bitmap;
     // The display's flags while no brightness/contrast panel holds them.
     int ownBitmapChanged = 0;
