@@ -1,5 +1,6 @@
 #include "CZermicView.h"
 
+#include "AutoLevels.h"
 #include "CCamera.h"
 #include "CCumul.h"
 #include "CInfoPanel.h"
@@ -10,6 +11,7 @@
 #include "DisplayBitmap.h"
 #include "GuideGraphPanel.h"
 #include "LevelWindow.h"
+#include "SettingsStore.h"
 #include "StatsPanel.h"
 #include "SuiviPanel.h"
 #include "Toolkit.h"
@@ -31,8 +33,11 @@ namespace {
 constexpr int kSequenceTimer = CSequenceEngine::sequenceTimer;
 constexpr int kEmptySize = 512;
 // Slider positions while no brightness/contrast panel exists.
-constexpr int kDefaultBrightness = 128;
-constexpr int kDefaultContrast = 128;
+constexpr int kDefaultBrightness = kSliderStart;
+constexpr int kDefaultContrast = kSliderStart;
+// Where "Auto" is kept between runs.
+constexpr const char* kDisplaySection = "VisuPrm";
+constexpr const char* kAutoLevelsKey = "niveaux_auto";
 
 const QColor kGuideZoneColour(255, 0, 0);
 const QColor kReferenceColour(255, 0, 0);
@@ -50,6 +55,7 @@ CZermicView::CZermicView(CMainFrame* f, CommandTable& commands, CCamera& camera)
     : QAbstractScrollArea(f), frame(f), table(commands), cam(camera), seqDialog(this),
       timers([this](int id) { onTimer(id); }, this) {
     setObjectName(QStringLiteral("CZermicView"));
+    autoOnNewImage = SettingsStore::getInt(kDisplaySection, kAutoLevelsKey, 0) != 0;
     viewport()->setAutoFillBackground(true);
     setHandlers();
 }
@@ -114,6 +120,13 @@ void CZermicView::setHandlers() {
     });
     table.setCheckRule(cmd::ShowGuideGraph,
                        [this] { return suivi.graphPanel() && suivi.graphPanel()->isVisible(); });
+    table.setHandler(cmd::AutoLevels, [this] { autoLevels(); });
+    table.setEnableRule(cmd::AutoLevels, [this] { return doc && doc->image.pixels; });
+    table.setHandler(cmd::AutoLevelsOnNewImage, [this] {
+        autoOnNewImage = !autoOnNewImage;
+        SettingsStore::writeInt(kDisplaySection, kAutoLevelsKey, autoOnNewImage ? 1 : 0);
+    });
+    table.setCheckRule(cmd::AutoLevelsOnNewImage, [this] { return autoOnNewImage; });
     table.setHandler(cmd::FilePrint, [this] { print(true); });
     table.setHandler(cmd::FilePrintDirect, [this] { print(false); });
     table.setHandler(cmd::FilePrintPreview, [this] { printPreview(); });
@@ -132,6 +145,22 @@ void CZermicView::getCameraParameters() {
     if (info)
         info->showSize(cam.getWidth(), cam.getHeight(), cam.getPauseEnSecondes());
     cam.reglage();
+}
+
+void CZermicView::autoLevels() {
+    if (!visu || !doc || !doc->image.pixels)
+        return;
+    ImageBuffer& image = doc->image;
+    if (!image.stats.valid)
+        image.computeStats();
+    const bool sums = static_cast<DisplayMode>(displayMode()) == DisplayMode::Colour;
+    const SliderPositions p = autoLevelPositions(image.stats, sums ? 2 : 1);
+    visu->setPositions(p.brightness, p.contrast);
+}
+
+void CZermicView::onNewImage() {
+    if (autoOnNewImage)
+        autoLevels();
 }
 
 bool CZermicView::resizeToCamera() {
@@ -169,6 +198,7 @@ void CZermicView::onAcquire() {
     image.invalidateStats();
     doc->acquisitionTime = imageTime();
     onInitialUpdate();
+    onNewImage();
     viewport()->update();
 }
 
@@ -198,6 +228,7 @@ bool CZermicView::startOrContinueLoop() {
     }
     stepRunning = true;
     acquireOne();
+    onNewImage();
     stepRunning = false;
     return true;
 }
@@ -258,6 +289,8 @@ void CZermicView::onTimer(int) {
         if (cumul->addImage() == CCumul::Step::SizeMismatch)
             stopLoop();
     }
+    // After the accumulation's step the document holds the sum.
+    onNewImage();
     stepRunning = false;
 }
 
@@ -292,6 +325,7 @@ void CZermicView::stopLoop() {
             if (stored) {
                 doc->image.invalidateStats();
                 onInitialUpdate();
+                onNewImage();
             }
         }
         cumul.reset();
