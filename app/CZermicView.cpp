@@ -1,5 +1,6 @@
 #include "CZermicView.h"
 
+#include "AutoLevels.h"
 #include "CCamera.h"
 #include "CCumul.h"
 #include "CInfoPanel.h"
@@ -11,6 +12,7 @@
 #include "DisplayBitmap.h"
 #include "GuideGraphPanel.h"
 #include "LevelWindow.h"
+#include "SettingsStore.h"
 #include "StatsPanel.h"
 #include "SuiviPanel.h"
 #include "Toolkit.h"
@@ -36,8 +38,11 @@ namespace {
 constexpr int kSequenceTimer = CSequenceEngine::sequenceTimer;
 constexpr int kEmptySize = 512;
 // Slider positions while no brightness/contrast panel exists.
-constexpr int kDefaultBrightness = 128;
-constexpr int kDefaultContrast = 128;
+constexpr int kDefaultBrightness = kSliderStart;
+constexpr int kDefaultContrast = kSliderStart;
+// Where "Auto" is kept between runs.
+constexpr const char* kDisplaySection = "VisuPrm";
+constexpr const char* kAutoLevelsKey = "niveaux_auto";
 
 const QColor kGuideZoneColour(255, 0, 0);
 const QColor kReferenceColour(255, 0, 0);
@@ -56,6 +61,7 @@ CZermicView::CZermicView(CMainFrame* f, CommandTable& commands, CCamera& camera)
       progress([this](const QString& text) { frame->showPrompt(text); }),
       timers([this](int id) { onTimer(id); }, this) {
     setObjectName(QStringLiteral("CZermicView"));
+    autoOnNewImage = SettingsStore::getInt(kDisplaySection, kAutoLevelsKey, 0) != 0;
     viewport()->setAutoFillBackground(true);
     setHandlers();
 }
@@ -138,6 +144,13 @@ void CZermicView::setHandlers() {
     });
     table.setCheckRule(cmd::ShowGuideGraph,
                        [this] { return suivi.graphPanel() && suivi.graphPanel()->isVisible(); });
+    table.setHandler(cmd::AutoLevels, [this] { autoLevels(); });
+    table.setEnableRule(cmd::AutoLevels, [this] { return doc && doc->image.pixels; });
+    table.setHandler(cmd::AutoLevelsOnNewImage, [this] {
+        autoOnNewImage = !autoOnNewImage;
+        SettingsStore::writeInt(kDisplaySection, kAutoLevelsKey, autoOnNewImage ? 1 : 0);
+    });
+    table.setCheckRule(cmd::AutoLevelsOnNewImage, [this] { return autoOnNewImage; });
     table.setHandler(cmd::FilePrint, [this] { print(true); });
     table.setHandler(cmd::FilePrintDirect, [this] { print(false); });
     table.setHandler(cmd::FilePrintPreview, [this] { printPreview(); });
@@ -157,6 +170,22 @@ void CZermicView::getCameraParameters() {
         info->showSize(cam.getWidth(), cam.getHeight(), cam.getPauseEnSecondes());
     cam.reglage();
     reportPortFailure();
+}
+
+void CZermicView::autoLevels() {
+    if (!visu || !doc || !doc->image.pixels)
+        return;
+    ImageBuffer& image = doc->image;
+    if (!image.stats.valid)
+        image.computeStats();
+    const bool sums = static_cast<DisplayMode>(displayMode()) == DisplayMode::Colour;
+    const SliderPositions p = autoLevelPositions(image.stats, sums ? 2 : 1);
+    visu->setPositions(p.brightness, p.contrast);
+}
+
+void CZermicView::onNewImage() {
+    if (autoOnNewImage)
+        autoLevels();
 }
 
 bool CZermicView::takeImage(int& result) {
@@ -255,6 +284,7 @@ void CZermicView::onAcquire() {
     image.invalidateStats();
     doc->acquisitionTime = imageTime();
     onInitialUpdate();
+    onNewImage();
     viewport()->update();
 }
 
@@ -281,6 +311,7 @@ bool CZermicView::startOrContinueLoop() {
     const unsigned short* shown = doc->image.pixels;
     stepRunning = true;
     acquireOne();
+    onNewImage();
     stepRunning = false;
     if (std::exchange(lateTick, false) && timers.isActive(kSequenceTimer))
         QTimer::singleShot(0, this, [this] {
@@ -345,6 +376,8 @@ void CZermicView::onTimer(int) {
         if (cumul->addImage() == CCumul::Step::SizeMismatch)
             stopLoop();
     }
+    // After the accumulation's step the document holds the sum.
+    onNewImage();
     stepRunning = false;
 }
 
@@ -379,6 +412,7 @@ void CZermicView::stopLoop() {
             if (stored) {
                 doc->image.invalidateStats();
                 onInitialUpdate();
+                onNewImage();
             }
         }
         cumul.reset();

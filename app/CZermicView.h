@@ -43,9 +43,17 @@ public:
 
     // Run after start-up, "Nouveau", an open and every acquisition.
     void onInitialUpdate();
+    // An image opened from a file is in the document.
+    void onImageOpened() { onNewImage(); }
 
     // Camera dialog, information panel, settings upload.
     void getCameraParameters();
+
+    // "Niveaux automatiques": the Visu sliders moved to the positions that
+    // show the document's image well.
+    void autoLevels();
+    // "Auto": whether every new image gets them.
+    bool autoLevelsOnNewImage() const { return autoOnNewImage; }
 
     // The drawing of the image and its overlays in image coordinates: the
     // screen's and every printed page's.
@@ -117,6 +125,8 @@ protected:
 
 private:
     void setHandlers();
+    // Run once a new image is in the document (acquired, summed, opened).
+    void onNewImage();
     void onAcquire();
     void onToggleInfo();
     // One image from the camera into the document, whose image stays shown
@@ -173,6 +183,7 @@ private:
     ImageBuffer incoming;
     std::vector<int> deferred;
     bool closeDeferred = false;
+    bool autoOnNewImage = false;
     // The step's image was read whole and the accumulator has not had it yet.
     bool imageAwaitingAdd = false;
     WindowTimers timers;
