@@ -5,6 +5,7 @@
 #include "ToolbarIcons.h"
 #include "Toolkit.h"
 
+#include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QLabel>
@@ -121,6 +122,10 @@ void CMainFrame::defineCommands() {
          "Init Camera (Ctrl+i)",
          "Initialisation de la caméra\nInitialisation",
          {ctrl(Qt::Key_I)}},
+        {cmd::SerialPortDialog,
+         "Port série...",
+         "Choix du périphérique série de la caméra\nPort série",
+         {}},
         {cmd::CameraParams,
          "Param Caméra (Ctrl+B)",
          "Réglage des paramètres d'acquisition\nRéglage caméra",
@@ -204,8 +209,8 @@ void CMainFrame::buildMenus() {
          cmd::AutoLevelsOnNewImage, cmd::ShowStats, cmd::ShowInfo, cmd::ShowGuiding,
          cmd::ShowGuideGraph});
     add(menuBar()->addMenu(QStringLiteral("Camera")),
-        {cmd::InitCamera, 0, cmd::CameraParams, cmd::SequenceParams, cmd::AcquireOne,
-         cmd::LoopStart, cmd::LoopPause, cmd::LoopStop, cmd::StartCumul});
+        {cmd::InitCamera, cmd::SerialPortDialog, 0, cmd::CameraParams, cmd::SequenceParams,
+         cmd::AcquireOne, cmd::LoopStart, cmd::LoopPause, cmd::LoopStop, cmd::StartCumul});
     add(menuBar()->addMenu(QStringLiteral("&?")), {cmd::AppAbout});
     showRecentFiles({});
 }
@@ -309,6 +314,16 @@ bool CMainFrame::event(QEvent* e) {
         return true;
     }
     return QMainWindow::event(e);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* e) {
+    // Closing in the middle of an image would lose it: the window closes once
+    // the image is in.
+    if (zview && zview->deferClose()) {
+        e->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(e);
 }
 
 void CMainFrame::dragEnterEvent(QDragEnterEvent* e) {

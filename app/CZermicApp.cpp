@@ -52,7 +52,11 @@ bool CZermicApp::initInstance(const QStringList& arguments) {
     view()->setDocument(doc.get());
     setHandlers();
     frame->showRecentFiles(recent.entries());
-    frame->setDropHandler([this](const QString& path) { openDocumentFile(path); });
+    frame->setDropHandler([this](const QString& path) {
+        // Not while an image is being taken into the document.
+        if (view()->commandAllowed(cmd::FileOpen))
+            openDocumentFile(path);
+    });
 
     // Only the first argument names a document: the program holds one.
     const QString file = arguments.isEmpty() ? QString() : arguments.first();
@@ -88,7 +92,9 @@ void CZermicApp::setHandlers() {
     t.setHandler(cmd::AppAbout, [this] { onAppAbout(); });
     for (int i = 0; i < kRecentFileCount; ++i) {
         t.setHandler(cmd::FileMru1 + i, [this, i] { onOpenRecent(i); });
-        t.setEnableRule(cmd::FileMru1 + i, [this, i] { return i < recent.entries().size(); });
+        t.setEnableRule(cmd::FileMru1 + i, [this, i] {
+            return i < recent.entries().size() && view()->commandAllowed(cmd::FileMru1 + i);
+        });
     }
 }
 

@@ -5,6 +5,7 @@
 #include "CCumul.h"
 #include "CInfoPanel.h"
 #include "CMainFrame.h"
+#include "CSerialPortDlg.h"
 #include "CZermicDoc.h"
 #include "ColourTables.h"
 #include "CommandIds.h"
@@ -24,6 +25,10 @@
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QScrollBar>
+#include <QTimer>
+
+#include <algorithm>
+#include <utility>
 
 #include <cmath>
 #include <ctime>
@@ -53,6 +58,7 @@ QString outOfMemoryMessage() {
 
 CZermicView::CZermicView(CMainFrame* f, CommandTable& commands, CCamera& camera)
     : QAbstractScrollArea(f), frame(f), table(commands), cam(camera), seqDialog(this),
+      progress([this](const QString& text) { frame->showPrompt(text); }),
       timers([this](int id) { onTimer(id); }, this) {
     setObjectName(QStringLiteral("CZermicView"));
     autoOnNewImage = SettingsStore::getInt(kDisplaySection, kAutoLevelsKey, 0) != 0;
@@ -73,7 +79,16 @@ CZermicView::~CZermicView() {
 
 void CZermicView::setHandlers() {
     auto rule = [this](int id) { return [this, id] { return viewCommandAllowed(id, loop); }; };
-    table.setHandler(cmd::InitCamera, [this] { cam.init(); });
+    table.setHandler(cmd::InitCamera, [this] {
+        cam.init();
+        reportPortFailure();
+    });
+    // What the view does not handle itself waits for an image under way too.
+    for (int id : {cmd::InitCamera, cmd::GuidingStart, cmd::GuidingParams, cmd::SerialPortDialog,
+                   cmd::FileNew, cmd::FileOpen, cmd::FileSave, cmd::FileSaveAs, cmd::FilePrint,
+                   cmd::FilePrintDirect, cmd::FilePrintPreview, cmd::FilePrintSetup, cmd::AppAbout})
+        table.setEnableRule(id, rule(id));
+    table.setHandler(cmd::SerialPortDialog, [this] { onSerialPortDialog(); });
     table.setHandler(cmd::CameraParams, [this] { getCameraParameters(); });
     table.setEnableRule(cmd::CameraParams, rule(cmd::CameraParams));
     table.setHandler(cmd::AcquireOne, [this] { onAcquire(); });
@@ -83,11 +98,20 @@ void CZermicView::setHandlers() {
         table.setEnableRule(id, rule(id));
     table.setHandler(cmd::SequenceParams, [this] { seqDialog.doModal(); });
     table.setHandler(cmd::LoopStart, [this] { startOrContinueLoop(); });
-    table.setHandler(cmd::LoopPause, [this] { pauseLoop(); });
-    table.setHandler(cmd::LoopStop, [this] { stopLoop(); });
+    table.setHandler(cmd::LoopPause, [this] {
+        if (!deferWhileImage(cmd::LoopPause))
+            pauseLoop();
+    });
+    table.setHandler(cmd::LoopStop, [this] {
+        if (!deferWhileImage(cmd::LoopStop))
+            stopLoop();
+    });
     table.setHandler(cmd::StartCumul, [this] { startCumul(); });
     table.setHandler(cmd::GuidingStart, [this] { startGuiding(); });
-    table.setHandler(cmd::GuidingStop, [this] { stopLoop(); });
+    table.setHandler(cmd::GuidingStop, [this] {
+        if (!deferWhileImage(cmd::GuidingStop))
+            stopLoop();
+    });
     table.setHandler(cmd::GuidingParams, [this] { suivi.editParams(); });
 
     table.setHandler(cmd::ShowInfo, [this] { onToggleInfo(); });
@@ -145,6 +169,7 @@ void CZermicView::getCameraParameters() {
     if (info)
         info->showSize(cam.getWidth(), cam.getHeight(), cam.getPauseEnSecondes());
     cam.reglage();
+    reportPortFailure();
 }
 
 void CZermicView::autoLevels() {
@@ -163,17 +188,81 @@ void CZermicView::onNewImage() {
         autoLevels();
 }
 
-bool CZermicView::resizeToCamera() {
+bool CZermicView::takeImage(int& result) {
     // A window beyond the sensor (a hand-edited store) would be allocated for
     // nothing before the camera refuses it.
     if (!cam.checkWindow())
         return false;
-    doc->resizeImage(cam.getWidth(), cam.getHeight());
-    if (doc->image.pixels)
-        return true;
-    messageBox(frame, outOfMemoryMessage(), applicationTitle(), MessageIcon::Stop);
-    onInitialUpdate();
-    return false;
+    const int w = cam.getWidth();
+    const int h = cam.getHeight();
+    if (!incoming.pixels || incoming.width != w || incoming.height != h) {
+        incoming.resize(w, h);
+        if (!incoming.pixels) {
+            messageBox(frame, outOfMemoryMessage(), applicationTitle(), MessageIcon::Stop);
+            return false;
+        }
+    }
+    setImageUnderWay(true);
+    result = progress.run([this] { return cam.acquerir(incoming.pixels); });
+    ImageBuffer& image = doc->image;
+    std::swap(image.pixels, incoming.pixels);
+    std::swap(image.width, incoming.width);
+    std::swap(image.height, incoming.height);
+    image.invalidateStats();
+    setImageUnderWay(false);
+    reportPortFailure();
+    return true;
+}
+
+void CZermicView::setImageUnderWay(bool on) {
+    loop.imageUnderWay = on;
+    // The mount's hand moves would reach the line in the middle of the image.
+    if (CSuiviPanel* p = suivi.panel())
+        for (int id : {CSuiviPanel::UpButton, CSuiviPanel::DownButton, CSuiviPanel::LeftButton,
+                       CSuiviPanel::RightButton})
+            if (QWidget* c = p->control(id))
+                c->setEnabled(!on);
+    table.updateUI();
+    if (on)
+        return;
+    for (int id : std::exchange(deferred, {}))
+        table.post(id);
+    if (std::exchange(closeDeferred, false))
+        QMetaObject::invokeMethod(frame, &QWidget::close, Qt::QueuedConnection);
+}
+
+bool CZermicView::deferWhileImage(int id) {
+    if (!loop.imageUnderWay)
+        return false;
+    if (std::find(deferred.begin(), deferred.end(), id) == deferred.end())
+        deferred.push_back(id);
+    return true;
+}
+
+bool CZermicView::deferClose() {
+    if (!loop.imageUnderWay)
+        return false;
+    closeDeferred = true;
+    return true;
+}
+
+void CZermicView::reportPortFailure() {
+    const kovrel::PortState port = kovrel::portState();
+    if (port.open || port.error == 0)
+        return;
+    frame->showPrompt(
+        portOpenFailureText(port.number, QString::fromStdString(port.path), port.error));
+}
+
+void CZermicView::onSerialPortDialog() {
+    CSerialPortDlg dlg(this);
+    if (dlg.doModal() != 1)
+        return;
+    // The port open on the old device is let go; the next camera call opens
+    // the one just bound.
+    if (kovrel::portState().open && kovrel::portState().number == dlg.portNumber())
+        kovrel::closePort();
+    frame->showPrompt(QStringLiteral("COM%1 : %2").arg(dlg.portNumber()).arg(dlg.boundDevice()));
 }
 
 std::int32_t CZermicView::imageTime() const {
@@ -187,14 +276,11 @@ std::int32_t CZermicView::imageTime() const {
 void CZermicView::onAcquire() {
     if (!loop.cameraReady)
         getCameraParameters();
-    // Refused before "Nouveau": the document stays as it was.
-    if (!cam.checkWindow())
+    int r = 0;
+    if (!takeImage(r))
         return;
     table.send(cmd::FileNew);
-    if (!resizeToCamera())
-        return;
     ImageBuffer& image = doc->image;
-    cam.acquerir(image.pixels);
     image.invalidateStats();
     doc->acquisitionTime = imageTime();
     onInitialUpdate();
@@ -222,15 +308,18 @@ bool CZermicView::startOrContinueLoop() {
     if (sequence.startSequence() != 0)
         return false;
     table.send(cmd::FileNew);
-    if (!resizeToCamera()) {
-        stopLoop();
-        return false;
-    }
+    const unsigned short* shown = doc->image.pixels;
     stepRunning = true;
     acquireOne();
     onNewImage();
     stepRunning = false;
-    return true;
+    if (std::exchange(lateTick, false) && timers.isActive(kSequenceTimer))
+        QTimer::singleShot(0, this, [this] {
+            if (timers.isActive(kSequenceTimer))
+                onTimer(kSequenceTimer);
+        });
+    // A step that took an image put a new array in the document.
+    return doc->image.pixels != shown;
 }
 
 void CZermicView::acquireOne() {
@@ -242,21 +331,17 @@ void CZermicView::acquireOne() {
         return;
     }
     sequence.beforeAcquisition();
-    ImageBuffer& image = doc->image;
-    // "Ouvrir" stays allowed during a loop and may have replaced the array
-    // with a file's size: the camera must never write past it.
-    if (!image.pixels || image.width != cam.getWidth() || image.height != cam.getHeight()) {
-        if (!resizeToCamera()) {
-            stopLoop();
-            return;
-        }
+    int r = 0;
+    if (!takeImage(r)) {
+        stopLoop();
+        return;
     }
-    // A file opened during the loop is about to lose its pixels to the
-    // camera's: the document must no longer name it, or a save would write
-    // the camera image over it.
+    // A file opened during the loop has just lost its pixels to the camera's:
+    // the document must no longer name it, or a save would write the camera
+    // image over it.
     if (!doc->pathName().isEmpty())
         table.send(cmd::FileNew);
-    const int r = cam.acquerir(image.pixels);
+    ImageBuffer& image = doc->image;
     doc->acquisitionTime = imageTime();
     image.invalidateStats();
     onInitialUpdate();
@@ -275,11 +360,13 @@ bool CZermicView::sameSizeAsSum(const ImageBuffer& image) const {
 }
 
 void CZermicView::onTimer(int) {
-    // A tick that arrives while a step runs (a message box inside it runs a
-    // nested event loop) is dropped: one step at a time. So is one left over
-    // from a loop that has just stopped.
-    if (stepRunning || !loop.loopRunning)
+    // One step at a time: a tick that arrives while the loop's first step runs
+    // (the camera call turns the event loop) comes again once it is over. One
+    // left over from a loop that has just stopped is dropped.
+    if (stepRunning || !loop.loopRunning) {
+        lateTick = stepRunning && loop.loopRunning;
         return;
+    }
     stepRunning = true;
     acquireOne();
     if (loop.guidingActive)

@@ -3,6 +3,8 @@
 #include "CSeqPrmDialog.h"
 #include "CSequenceEngine.h"
 #include "CommandTable.h"
+#include "ImageBuffer.h"
+#include "ImageProgress.h"
 #include "LevelMapper.h"
 #include "SequenceHost.h"
 #include "SuiviController.h"
@@ -14,6 +16,7 @@
 #include <QPoint>
 
 #include <memory>
+#include <vector>
 
 class CCamera;
 class CCumul;
@@ -65,6 +68,10 @@ public:
     bool markerSet() const { return markerIsSet; }
 
     ViewState state() const { return loop; }
+    // Whether a command may run now (the view's enabling rules).
+    bool commandAllowed(int id) const { return viewCommandAllowed(id, loop); }
+    // True while an image is being taken: the window's close then waits for it.
+    bool deferClose();
     // Size of the scrolled area: the image, or 512 x 512 without one.
     QSize contentsSize() const { return contents; }
     // The scroll bars' values, in image pixels.
@@ -122,10 +129,17 @@ private:
     void onNewImage();
     void onAcquire();
     void onToggleInfo();
-    // The document's image resized to the camera's format; false (and the
-    // user told) when the format does not fit the sensor or there is no
-    // memory for it.
-    bool resizeToCamera();
+    // One image from the camera into the document, whose image stays shown
+    // until the new one is in; result is acquerir's. False (the user told, the
+    // document untouched) when the window does not fit the sensor or there is
+    // no memory for it.
+    bool takeImage(int& result);
+    void setImageUnderWay(bool on);
+    // Pause and stop asked for while an image is taken run once it is in.
+    bool deferWhileImage(int id);
+    // The port that would not open, in the status bar.
+    void reportPortFailure();
+    void onSerialPortDialog();
     // Acquisition time of an image just read.
     std::int32_t imageTime() const;
     // One loop step: exposure, image, display, count.
@@ -161,6 +175,14 @@ private:
     ViewState loop;
     std::unique_ptr<CCumul> cumul;
     bool stepRunning = false;
+    // A tick fell due while the loop's first step ran from a command.
+    bool lateTick = false;
+    ImageProgress progress;
+    // The array the camera writes into; it becomes the document's when the
+    // image is in, and the document's old one becomes this.
+    ImageBuffer incoming;
+    std::vector<int> deferred;
+    bool closeDeferred = false;
     bool autoOnNewImage = false;
     // The step's image was read whole and the accumulator has not had it yet.
     bool imageAwaitingAdd = false;

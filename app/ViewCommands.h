@@ -8,8 +8,12 @@ struct ViewState {
     bool cameraReady = false;
     bool guidingActive = false;
     bool accumulating = false;
+    // An image is being taken: the event loop turns inside the camera call.
+    bool imageUnderWay = false;
 };
 
 // Whether a command of the view may run in that state. Commands without a
-// rule of their own are always allowed.
+// rule of their own are always allowed. While an image is under way, what
+// would use the camera, change the document's image or open a modal window
+// (whose own loop would hold the transfer) waits for the image.
 bool viewCommandAllowed(int id, const ViewState& s);

@@ -15,6 +15,15 @@ namespace {
 
 const char* const section = "AcqPrm";
 
+// An image is being read: the host's progress callback may turn its event loop,
+// and nothing it does there may reach the line before the image is in.
+bool imageUnderWay = false;
+
+struct ImageUnderWay {
+    ImageUnderWay() { imageUnderWay = true; }
+    ~ImageUnderWay() { imageUnderWay = false; }
+};
+
 int truncToInt(long double v) {
     if (std::isnan(v))
         return 0;
@@ -43,6 +52,8 @@ CCamera::CCamera(const CCamera& other) = default;
 CCamera& CCamera::operator=(const CCamera& other) = default;
 
 void CCamera::init() {
+    if (imageUnderWay)
+        return;
     const AcqPrm d;
     const int port = SettingsStore::getInt(section, "prm2", d.prm2);
     const int timeBase = SettingsStore::getInt(section, "bdt", d.bdt);
@@ -58,6 +69,8 @@ void CCamera::initFromParameters() {
 }
 
 int CCamera::getAcqPrm(QWidget* parent) {
+    if (imageUnderWay)
+        return -1;
     init();
     if (!dialogCreated) {
         dialogParent = parent;
@@ -68,6 +81,8 @@ int CCamera::getAcqPrm(QWidget* parent) {
 }
 
 int CCamera::reglage() {
+    if (imageUnderWay)
+        return 0;
     CameraSettings s;
     s.width = prm.img_w;
     s.height = prm.img_h;
@@ -103,6 +118,9 @@ bool CCamera::checkWindow() const {
 }
 
 int CCamera::acquerir(unsigned short* pixels) {
+    if (imageUnderWay)
+        return 2;
+    const ImageUnderWay reading;
     // The store can hold a window the dialog never checked; such a window would
     // not fit the receive buffer nor the dark frame, so it is refused.
     if (!checkWindow())

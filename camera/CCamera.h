@@ -11,7 +11,9 @@
 
 // The camera as the application sees it: one per process, built without
 // touching the port or the settings; every method returns when its serial
-// work is done.
+// work is done. While acquerir reads an image, calls made from the host's
+// progress callback that would restart or reprogram the camera do nothing
+// (init, reglage; acquerir gives 2, getAcqPrm -1); mount moves still go out.
 class KOVREL_EXPORT CCamera {
 public:
     // Time of the last image request (start of the exposure), calendar seconds.

@@ -59,8 +59,14 @@ std::time_t SerialLink::now() {
 int SerialLink::portOpen() {
     if (port->isOpen())
         return 0;
-    if (!port->open(devicePath.empty() ? serialPortPath(number) : devicePath))
+    const std::string path = devicePath.empty() ? serialPortPath(number) : devicePath;
+    if (!port->open(path)) {
+        openFailPath = path;
+        openFailError = port->openError();
         return -1;
+    }
+    openFailPath.clear();
+    openFailError = 0;
     port->apply(LineSettings{});
     return 0;
 }
@@ -184,3 +190,21 @@ int SerialLink::receive(long expected, double limitSeconds, ChunkSink& sink) {
     // No port, or it was closed by a failed write just before: nothing was received.
     return ReadFailed;
 }
+
+namespace kovrel {
+
+PortState portState() {
+    const SerialLink& link = SerialLink::instance();
+    PortState s;
+    s.open = link.isOpen();
+    s.number = link.portNumber();
+    s.path = link.failedPath();
+    s.error = link.failedError();
+    return s;
+}
+
+void closePort() {
+    SerialLink::instance().portClose();
+}
+
+} // namespace kovrel

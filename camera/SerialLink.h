@@ -24,8 +24,9 @@ public:
     static constexpr std::size_t queueCapacity = 512;
     static constexpr std::size_t receiveCapacity = 1280 * 1024;
     static constexpr double writeLimitSeconds = 5.0;
-    // Longest single wait on the port; bounds how late a time limit is noticed.
-    static constexpr int waitSliceMs = 100;
+    // Longest single wait on the port; bounds how late a time limit is noticed
+    // and how long a host's window goes without a progress report.
+    static constexpr int waitSliceMs = 50;
 
     enum ReceiveResult { Received = 0, ReadFailed = 1, TimedOut = 2 };
 
@@ -48,6 +49,10 @@ public:
 
     // 0 when a port is open afterwards (already open: untouched), -1 otherwise.
     int portOpen();
+    // After a failed portOpen: the device tried and the errno (0 if unknown);
+    // both cleared by a successful open.
+    const std::string& failedPath() const { return openFailPath; }
+    int failedError() const { return openFailError; }
     int portClose();
 
     void queueFrame(std::uint8_t cmd, std::uint8_t a, std::uint8_t b);
@@ -79,6 +84,8 @@ private:
     SerialPort* port;
     Clock* clock;
     int number = 0;
+    std::string openFailPath;
+    int openFailError = 0;
     std::string devicePath;
     std::size_t fill = 0;
     unsigned char commandBuffer[queueCapacity];

@@ -146,6 +146,13 @@ QLineEdit* ControlBuilder::edit(int id, int x, int y, int w, int h, Qt::Alignmen
     return e;
 }
 
+QListWidget* ControlBuilder::list(int id, int x, int y, int w, int h) {
+    auto* l = new QListWidget(window);
+    l->setObjectName(controlName(id));
+    l->setGeometry(place(x, y, w, h));
+    return l;
+}
+
 QLineEdit* ControlBuilder::numberEdit(int id, int x, int y, int w, int h, Qt::Alignment align,
                                       bool readOnly) {
     QLineEdit* e = edit(id, x, y, w, h, align, readOnly);

@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -97,6 +98,7 @@ public:
                   Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter, int id = -1);
     SpinButton* spin(int id, int buddyId, int x, int y, int w, int h);
     ScrollSlider* slider(int id, Qt::Orientation orientation, int x, int y, int w, int h);
+    QListWidget* list(int id, int x, int y, int w, int h);
 
     // The exclusive group of radio buttons whose first button has that id.
     static QButtonGroup* radioGroup(const QWidget* window, int firstId);

@@ -63,23 +63,31 @@ PosixSerialPort::~PosixSerialPort() {
     close();
 }
 
+bool PosixSerialPort::fail(int f) {
+    lastOpenError = errno;
+    if (f >= 0)
+        ::close(f);
+    return false;
+}
+
 bool PosixSerialPort::open(const std::string& path) {
-    if (fd >= 0 || path.empty())
+    if (fd >= 0)
         return false;
+    if (path.empty()) {
+        lastOpenError = ENOENT;
+        return false;
+    }
     const int f = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (f < 0)
-        return false;
+        return fail(f);
     // Exclusive: a second open of the same device by anyone but root fails, and
     // the flock keeps a second process of ours (root included) away.
-    if (::ioctl(f, TIOCEXCL) != 0 && errno != ENOTTY) {
-        ::close(f);
-        return false;
-    }
-    if (::flock(f, LOCK_EX | LOCK_NB) != 0) {
-        ::close(f);
-        return false;
-    }
+    if (::ioctl(f, TIOCEXCL) != 0 && errno != ENOTTY)
+        return fail(f);
+    if (::flock(f, LOCK_EX | LOCK_NB) != 0)
+        return fail(f);
     fd = f;
+    lastOpenError = 0;
     return true;
 }
 

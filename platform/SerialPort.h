@@ -26,6 +26,8 @@ public:
     // Opens an existing device for reading and writing, exclusively, without
     // making it the controlling terminal. False when it cannot be opened.
     virtual bool open(const std::string& path) = 0;
+    // errno of the last failed open (0 when unknown or after a success).
+    virtual int openError() const { return 0; }
     virtual bool isOpen() const = 0;
     virtual bool apply(const LineSettings& settings) = 0;
     // Bytes waiting in the input queue; -1 on error.
@@ -51,6 +53,7 @@ public:
     PosixSerialPort& operator=(const PosixSerialPort&) = delete;
 
     bool open(const std::string& path) override;
+    int openError() const override { return lastOpenError; }
     bool isOpen() const override { return fd >= 0; }
     bool apply(const LineSettings& settings) override;
     long bytesWaiting() override;
@@ -63,7 +66,9 @@ public:
     int handle() const { return fd; }
 
 private:
+    bool fail(int f);
     int fd = -1;
+    int lastOpenError = 0;
 };
 
 // Folder of user-made port links: $XDG_CONFIG_HOME/VKL_Zermic/ports.

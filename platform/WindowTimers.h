@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 
 class QTimer;
 
@@ -22,7 +23,12 @@ public:
     int interval(int id) const; // -1 when not armed
 
 private:
+    void deliver(int id);
+    void deliverLate();
     std::function<void(int)> tick;
+    std::set<int> late;
+    // Changes whenever a timer is set or killed.
+    std::map<int, unsigned> generation;
     std::map<int, QTimer*> timers;
     int depth = 0;
 };

@@ -278,6 +278,29 @@ TEST(WindowTimers, NoTickInsideAnotherTick) {
     EXPECT_GT(ticks, 2);
 }
 
+TEST(WindowTimers, TickFallingDueInsideAHandlerComesOnceAfterIt) {
+    QElapsedTimer clock;
+    std::vector<qint64> at;
+    qint64 handlerEnd = 0;
+    WindowTimers timers([&](int) {
+        at.push_back(clock.elapsed());
+        if (at.size() == 1) {
+            QTest::qWait(450); // the loop turned inside a long step, past the next period
+            handlerEnd = clock.elapsed();
+        }
+    });
+    clock.start();
+    timers.setTimer(1, 300);
+    QTest::qWait(1000);
+    timers.killTimer(1);
+    // Without the late tick the second would wait for the period after the
+    // step (about 900 ms); it comes as soon as the step is over, and only once.
+    ASSERT_GE(at.size(), 2u);
+    EXPECT_GE(at[1], handlerEnd);
+    EXPECT_LT(at[1] - handlerEnd, 120);
+    EXPECT_LE(at.size(), 3u);
+}
+
 TEST(CommandTable, EnablingRulesCheckMarksSendAndPost) {
     QMainWindow window;
     CommandTable commands(&window);
