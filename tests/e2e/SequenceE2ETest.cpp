@@ -55,18 +55,22 @@ protected:
         SettingsStore::writeInt("AcqPrm", "binning", 1);
         SettingsStore::writeInt("AcqPrm", "prm2", kPort);
         ASSERT_TRUE(sim) << "camsim did not start";
+        // Each test has its own ports folder: the suite's camera is plugged in there.
+        linkPort(kPort, terminal);
     }
 
-    // One simulator for the whole suite: the camera library keeps its port
-    // open from one start of the program to the next in this process, as a
-    // camera stays plugged in while the program is restarted.
+    // One simulator for the whole suite, as a camera stays plugged in while
+    // the program is restarted.
     static void SetUpTestSuite() {
         sim = std::make_unique<CamsimProcess>(std::vector<std::string>{
             "--port", std::to_string(kPort), "--time-scale", "0.05", "--scene", "ramp"});
         // Serving once it has linked the port and said so.
+        const std::string said = "camsim: COM" + std::to_string(kPort) + " -> ";
         for (std::string line = sim->readLine(10000); !line.empty(); line = sim->readLine(10000))
-            if (line.find("camsim: COM" + std::to_string(kPort)) != std::string::npos)
+            if (line.find(said) != std::string::npos) {
+                terminal = line.substr(line.find(said) + said.size());
                 return;
+            }
         sim.reset();
     }
     static void TearDownTestSuite() { sim.reset(); }
@@ -178,9 +182,11 @@ protected:
 
     TempDir tmp;
     static std::unique_ptr<CamsimProcess> sim;
+    static std::string terminal; // the pseudo-terminal it serves
 };
 
 std::unique_ptr<CamsimProcess> SequenceE2E::sim;
+std::string SequenceE2E::terminal;
 
 TEST_F(SequenceE2E, ThreeExposuresFromTheFileAreNegatedSavedAndTheLoopStops) {
     writeSequenceFile("3\n0.1\n0.2\n0.3\n");
