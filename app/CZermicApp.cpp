@@ -31,8 +31,9 @@ CZermicView* CZermicApp::view() const {
 bool CZermicApp::initInstance(const QStringList& arguments) {
     SettingsStore::setRoot(QStringLiteral("VKL_Zermic"), kTitle);
     QCoreApplication::setOrganizationName(QStringLiteral("VKL_Zermic"));
+    // The name only: a display name would be appended by the toolkit to every
+    // window title on some desktops ("Visu — Zermic").
     QCoreApplication::setApplicationName(kTitle);
-    QGuiApplication::setApplicationDisplayName(kTitle);
     QGuiApplication::setDesktopFileName(QStringLiteral("zermic"));
 
     recent.load();
