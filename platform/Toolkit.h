@@ -25,10 +25,12 @@ void messageBox(QWidget* owner, const QString& text, const QString& caption,
                 MessageIcon icon = MessageIcon::None);
 
 // Dialog units: horizontal units are a quarter of the font's average character
-// width, vertical units an eighth of its height, so that windows laid out in
-// dialog units keep their proportions with any font.
+// width (over the alphabet, in fractions of a pixel), vertical units an eighth
+// of its height, so that windows laid out in dialog units keep their
+// proportions with any font.
 QRect dialogUnitsToPixels(const QFont& font, int x, int y, int w, int h);
 QRect dialogUnitsToPixels(const QFont& font, const QRect& dlu);
+// The average character width in whole pixels (status bar panes).
 int averageCharWidth(const QFont& font);
 
 struct FileDialogOptions {

@@ -182,9 +182,16 @@ TEST(Controls, DialogUnitsKeepProportions) {
     EXPECT_GT(a.width(), 0);
     EXPECT_GT(b.width(), a.width() * 3 / 2);
     EXPECT_GT(b.height(), a.height() * 3 / 2);
-    const QRect c = dialogUnitsToPixels(QApplication::font(), 4, 8, 4, 8);
-    EXPECT_EQ(c.width(), averageCharWidth(QApplication::font()));
-    EXPECT_EQ(c.height(), QFontMetrics(QApplication::font()).height());
+    // Four units a character on average, unrounded: the 52 letters of the
+    // alphabet take 208 units wherever they start.
+    const QFontMetrics fm(QApplication::font());
+    const int alphabet =
+        fm.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    for (int x : {0, 3, 101}) {
+        const QRect c = dialogUnitsToPixels(QApplication::font(), x, 8, 208, 8);
+        EXPECT_NEAR(c.width(), alphabet, 1) << x;
+        EXPECT_EQ(c.height(), fm.height());
+    }
 }
 
 namespace {
