@@ -57,6 +57,7 @@ bool CZermicDoc::onSaveDocument(const QString& p) {
 }
 
 int CZermicDoc::writeFitsImage(const QString& p) {
+    const WaitCursor wait;
     const int r = saveFits(p, image, acquisitionTime);
     if (r == 0)
         modified = false;
@@ -64,6 +65,8 @@ int CZermicDoc::writeFitsImage(const QString& p) {
 }
 
 int CZermicDoc::writeImage(const QString& p) {
+    // On every path of the save, the display bitmap's making included.
+    const WaitCursor wait;
     if (!image.pixels)
         return 1;
     if (!isBmpName(p))

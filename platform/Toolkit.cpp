@@ -47,6 +47,14 @@ void messageBox(QWidget* owner, const QString& text, const QString& caption, Mes
     box.exec();
 }
 
+WaitCursor::WaitCursor() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+WaitCursor::~WaitCursor() {
+    QApplication::restoreOverrideCursor();
+}
+
 namespace {
 
 int alphabetWidth(const QFont& font) {

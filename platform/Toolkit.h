@@ -24,6 +24,15 @@ QString applicationTitle();
 void messageBox(QWidget* owner, const QString& text, const QString& caption,
                 MessageIcon icon = MessageIcon::None);
 
+// The wait cursor over every window of the program while the object lives.
+class WaitCursor {
+public:
+    WaitCursor();
+    ~WaitCursor();
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
 // Dialog units: horizontal units are a quarter of the font's average character
 // width (over the alphabet, in fractions of a pixel), vertical units an eighth
 // of its height, so that windows laid out in dialog units keep their
