@@ -8,6 +8,7 @@
 
 #include "Toolkit.h"
 #include <QDirIterator>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -332,10 +333,33 @@ TEST_F(AppFixture, CommandLineOpensTheFileOrEndsTheProgram) {
     EXPECT_EQ(frame().statusText(), "40 x 30, 16 bpp");
     theApp.exitInstance();
 
-    ModalWatcher watcher;
+    // The refusal's message shows in front of the main window.
+    bool frameShown = false;
+    ModalWatcher watcher([&](QWidget*) {
+        frameShown = theApp.mainFrame() && theApp.mainFrame()->isVisible();
+        return false;
+    });
     EXPECT_FALSE(start({QString::fromStdString(dir.file("missing.fit"))}));
     ASSERT_EQ(watcher.messages().size(), 1u);
     EXPECT_TRUE(watcher.messages()[0].contains("missing.fit"));
+    EXPECT_TRUE(frameShown);
+}
+
+TEST_F(AppFixture, OpenDialogOffersEveryFileTheReaderTakes) {
+    ASSERT_TRUE(start());
+    QStringList filters;
+    ModalWatcher watcher([&](QWidget* w) {
+        if (auto* d = qobject_cast<QFileDialog*>(w)) {
+            filters = d->nameFilters();
+            later([d] { d->reject(); });
+            return true;
+        }
+        return false;
+    });
+    action(cmd::FileOpen)->trigger();
+    EXPECT_EQ(filters.join("|").toStdString(),
+              "Fichiers image (*.fit)|Fichiers FITS (*.fits)|Fichiers EIP (*.eip)|"
+              "Fichiers IMG (*.img)|Tous les fichiers (*)");
 }
 
 TEST_F(AppFixture, AboutBoxTexts) {
