@@ -10,6 +10,7 @@
 #include <QTest>
 #include <QThread>
 #include <QWheelEvent>
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -420,4 +421,16 @@ TEST(Controls, RadioGroupNoneCheckedReadsMinusOne) {
     EXPECT_FALSE(findControlAs<QRadioButton>(&w, 1010)->isChecked()) << "groups are separate";
     save.radio(1010, c);
     EXPECT_EQ(c, -1) << "index 1 names no button of a one-button group";
+}
+
+// The test support itself: a box nobody expects, or a dialog a watcher leaves
+// alone, fails the test with its text and is closed, instead of hanging it.
+TEST(TestSupport, UnexpectedOrUnansweredModalWindowsFailTheTestAndClose) {
+    EXPECT_NONFATAL_FAILURE(messageBox(nullptr, "Texte imprévu", "Titre"), "Texte imprévu");
+    ModalWatcher watcher([](QWidget*) { return false; });
+    QDialog dialog;
+    dialog.setObjectName("CSampleDlg");
+    int result = -1;
+    EXPECT_NONFATAL_FAILURE(result = dialog.exec(), "CSampleDlg");
+    EXPECT_EQ(result, QDialog::Rejected);
 }
