@@ -153,6 +153,7 @@ void CMainFrame::defineCommands() {
          "Affichage des informations d'acquisition, de sequence et de caméra",
          {}},
         {cmd::ShowGuiding, "Suivi", "Contrôle du suivi", {}},
+        {cmd::ShowGuideGraph, "Graphe suivi", "Graphe des erreurs de suivi", {}},
         {cmd::GuidingParams, "Paramètres de suivi", "Défiir les paramètres de suivi", {}},
         {cmd::GuidingParamsButton, "Paramètres de suivi", "", {}},
     };
@@ -189,7 +190,7 @@ void CMainFrame::buildMenus() {
         {cmd::EditUndo, 0, cmd::EditCut, cmd::EditCopy, cmd::EditPaste});
     add(menuBar()->addMenu(QStringLiteral("&Affichage")),
         {cmd::ViewToolbar, cmd::ViewStatusBar, 0, cmd::ShowVisu, cmd::ShowStats, cmd::ShowInfo,
-         cmd::ShowGuiding});
+         cmd::ShowGuiding, cmd::ShowGuideGraph});
     add(menuBar()->addMenu(QStringLiteral("Camera")),
         {cmd::InitCamera, 0, cmd::CameraParams, cmd::SequenceParams, cmd::AcquireOne,
          cmd::LoopStart, cmd::LoopPause, cmd::LoopStop, cmd::StartCumul});
@@ -257,6 +258,7 @@ void CMainFrame::buildToolBar() {
 
 void CMainFrame::buildStatusBar() {
     QStatusBar* bar = statusBar();
+    standingPrompt = kIdle;
     pane0 = new QLabel(kIdle, bar);
     pane0->setObjectName(QStringLiteral("pane0"));
     pane1 = new QLabel(bar);
@@ -281,7 +283,8 @@ QString CMainFrame::promptText() const {
 }
 
 void CMainFrame::showPrompt(const QString& text) {
-    pane0->setText(text.isEmpty() ? kIdle : text);
+    standingPrompt = text.isEmpty() ? kIdle : text;
+    pane0->setText(standingPrompt);
     pane0->repaint();
 }
 
@@ -290,7 +293,7 @@ bool CMainFrame::event(QEvent* e) {
         // Prompts go to our own pane 0 instead of the bar's temporary message,
         // which would hide it.
         const QString tip = static_cast<QStatusTipEvent*>(e)->tip();
-        pane0->setText(tip.isEmpty() ? kIdle : tip);
+        pane0->setText(tip.isEmpty() ? standingPrompt : tip);
         return true;
     }
     return QMainWindow::event(e);

@@ -27,7 +27,8 @@ public:
     QString statusText() const;
     // Pane 0: the prompt or "Prêt".
     QString promptText() const;
-    // A line in pane 0 that stays until the next prompt; empty shows "Prêt".
+    // A line in pane 0 that stays until the next such line (empty: "Prêt"
+    // again); menu and toolbar prompts show over it and give it back.
     void showPrompt(const QString& text);
 
     // The recent files in place of the "Fichier récent" entry.
@@ -56,6 +57,7 @@ private:
     QToolBar* tools = nullptr;
     QLabel* pane0 = nullptr;
     QLabel* pane1 = nullptr;
+    QString standingPrompt; // what pane 0 shows without a highlighted command
     QStringList recent;
     std::function<void(const QString&)> dropHandler;
 };

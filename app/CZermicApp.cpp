@@ -5,10 +5,12 @@
 #include "CZermicDoc.h"
 #include "CZermicView.h"
 #include "CommandIds.h"
+#include "ImageFileReader.h"
 #include "SettingsStore.h"
 #include "Toolkit.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileInfo>
 
 CZermicApp theApp;
@@ -20,6 +22,13 @@ const QString kFilter = QStringLiteral("Fichiers image (*.fit)");
 const QString kOpenFilter = QStringLiteral("Fichiers image (*.fit);;Fichiers FITS (*.fits);;"
                                            "Fichiers EIP (*.eip);;Fichiers IMG (*.img);;"
                                            "Tous les fichiers (*)");
+
+// Saves write FITS: under an EIP or IMG name they would destroy the original
+// and leave a file no reader accepts.
+bool namesOtherFormat(const QString& path) {
+    const ImageFileFormat f = imageFileFormatForPath(QFile::encodeName(path).toStdString());
+    return f == ImageFileFormat::Eip || f == ImageFileFormat::Img;
+}
 } // namespace
 
 CZermicApp::CZermicApp() = default;
@@ -135,7 +144,7 @@ bool CZermicApp::saveDocumentAs(const QString& path) {
 }
 
 void CZermicApp::onFileSave() {
-    if (doc->pathName().isEmpty()) {
+    if (doc->pathName().isEmpty() || namesOtherFormat(doc->pathName())) {
         onFileSaveAs();
         return;
     }
@@ -147,11 +156,17 @@ void CZermicApp::onFileSaveAs() {
     o.defaultExtension = QStringLiteral("fit");
     o.filter = kFilter;
     o.overwritePrompt = true;
-    o.initialName =
-        doc->pathName().isEmpty() ? doc->title() + QStringLiteral(".fit") : doc->pathName();
-    const QString path = fileSaveDialog(frame, QStringLiteral("Enregistrer sous"), o);
-    if (!path.isEmpty())
-        saveDocumentAs(path);
+    const QString path = doc->pathName();
+    if (path.isEmpty())
+        o.initialName = doc->title() + QStringLiteral(".fit");
+    else if (namesOtherFormat(path))
+        o.initialName = QFileInfo(path).path() + QLatin1Char('/') +
+                        QFileInfo(path).completeBaseName() + QStringLiteral(".fit");
+    else
+        o.initialName = path;
+    const QString chosen = fileSaveDialog(frame, QStringLiteral("Enregistrer sous"), o);
+    if (!chosen.isEmpty())
+        saveDocumentAs(chosen);
 }
 
 void CZermicApp::onAppAbout() {

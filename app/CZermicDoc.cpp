@@ -49,16 +49,18 @@ bool CZermicDoc::onSaveDocument(const QString& p) {
         messageBox(mainWindow(), noImageToSaveMessage(), applicationTitle(), MessageIcon::Stop);
         return false;
     }
-    if (writeImage(p) != 0) {
-        messageBox(mainWindow(), imageSaveFailedMessage(p), applicationTitle(), MessageIcon::Stop);
+    const bool previousFile = QFileInfo(p).isFile();
+    if (const int r = writeImage(p); r != 0) {
+        messageBox(mainWindow(), imageSaveFailedMessage(p, previousFile && r == 1),
+                   applicationTitle(), MessageIcon::Stop);
         return false;
     }
     return true;
 }
 
-int CZermicDoc::writeFitsImage(const QString& p) {
+int CZermicDoc::writeFitsImage(const QString& p, std::optional<AcqExposure> exposure) {
     const WaitCursor wait;
-    const int r = saveFits(p, image, acquisitionTime);
+    const int r = saveFits(p, image, acquisitionTime, exposure);
     if (r == 0)
         modified = false;
     return r;

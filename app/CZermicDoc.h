@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FitsHeader.h"
 #include "ImageBuffer.h"
 
 #include <QString>
@@ -33,11 +34,14 @@ public:
     // Writes the image: BMP of what the view shows when the name says so, FITS
     // otherwise. On failure the user has been told, naming the file.
     bool onSaveDocument(const QString& path);
-    // The same save without telling anyone: 0 when written, 1 otherwise.
+    // The same save without telling anyone: 0 when written, 1 when any
+    // previous file is intact, 2 when it was damaged (rewritten in place).
     int writeImage(const QString& path);
     // The 16-bit image as FITS whatever the name, without telling anyone:
-    // 0 when written (the modified flag is then cleared), 1 otherwise.
-    int writeFitsImage(const QString& path);
+    // 0 when written (the modified flag is then cleared), otherwise as
+    // writeImage. `exposure`: the one the image was taken with, when not the
+    // stored one.
+    int writeFitsImage(const QString& path, std::optional<AcqExposure> exposure = std::nullopt);
 
     // The view's display bitmap for a BMP save, made and filled if need be;
     // null when there is nothing to show.

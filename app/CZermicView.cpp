@@ -8,6 +8,7 @@
 #include "ColourTables.h"
 #include "CommandIds.h"
 #include "DisplayBitmap.h"
+#include "GuideGraphPanel.h"
 #include "LevelWindow.h"
 #include "StatsPanel.h"
 #include "SuiviPanel.h"
@@ -106,6 +107,12 @@ void CZermicView::setHandlers() {
     });
     table.setCheckRule(cmd::ShowGuiding,
                        [this] { return suivi.panel() && suivi.panel()->isVisible(); });
+    table.setHandler(cmd::ShowGuideGraph, [this] {
+        if (CGuideGraphPanel* p = suivi.graphPanel())
+            p->isVisible() ? p->hide() : p->show();
+    });
+    table.setCheckRule(cmd::ShowGuideGraph,
+                       [this] { return suivi.graphPanel() && suivi.graphPanel()->isVisible(); });
     table.setHandler(cmd::FilePrint, [this] { print(true); });
     table.setHandler(cmd::FilePrintDirect, [this] { print(false); });
     table.setHandler(cmd::FilePrintPreview, [this] { printPreview(); });
@@ -127,6 +134,10 @@ void CZermicView::getCameraParameters() {
 }
 
 bool CZermicView::resizeToCamera() {
+    // A window beyond the sensor (a hand-edited store) would be allocated for
+    // nothing before the camera refuses it.
+    if (!cam.checkWindow())
+        return false;
     doc->resizeImage(cam.getWidth(), cam.getHeight());
     if (doc->image.pixels)
         return true;
@@ -146,6 +157,9 @@ std::int32_t CZermicView::imageTime() const {
 void CZermicView::onAcquire() {
     if (!loop.cameraReady)
         getCameraParameters();
+    // Refused before "Nouveau": the document stays as it was.
+    if (!cam.checkWindow())
+        return;
     table.send(cmd::FileNew);
     if (!resizeToCamera())
         return;
@@ -165,6 +179,12 @@ bool CZermicView::startOrContinueLoop() {
     }
     if (!loop.cameraReady)
         getCameraParameters();
+    // Nothing starts for a window the camera refuses: no file read, no
+    // "Nouveau".
+    if (!cam.checkWindow()) {
+        stopLoop();
+        return false;
+    }
     loop.loopRunning = true;
     // A refused start (sequence file unreadable, already reported) takes no
     // image and arms nothing; the loop stays marked as running until Stop.
@@ -199,6 +219,11 @@ void CZermicView::acquireOne() {
             return;
         }
     }
+    // A file opened during the loop is about to lose its pixels to the
+    // camera's: the document must no longer name it, or a save would write
+    // the camera image over it.
+    if (!doc->pathName().isEmpty())
+        table.send(cmd::FileNew);
     const int r = cam.acquerir(image.pixels);
     doc->acquisitionTime = imageTime();
     image.invalidateStats();
@@ -207,7 +232,7 @@ void CZermicView::acquireOne() {
     // The last counted image stops the run inside afterAcquisition; the stop
     // adds it first when it was read whole.
     imageAwaitingAdd = r == 0;
-    sequence.afterAcquisition();
+    sequence.afterAcquisition(r == 0);
     if (r != 0)
         stopLoop();
 }
@@ -244,6 +269,8 @@ void CZermicView::stopLoop() {
     sequence.stopSequence();
     loop.loopRunning = false;
     loop.loopPaused = false;
+    if (loop.guidingActive)
+        suivi.stopGuiding();
     loop.guidingActive = false;
     if (loop.accumulating) {
         loop.accumulating = false;
@@ -277,6 +304,10 @@ void CZermicView::startGuiding() {
     suivi.prepareStart();
     startOrContinueLoop();
     suivi.startGuiding(doc->image, markerPoint.x(), markerPoint.y(), markerWasSet);
+    // A first image that failed has stopped the loop already: the run that
+    // has just been opened ends at once.
+    if (!loop.guidingActive)
+        suivi.stopGuiding();
 }
 
 void CZermicView::startCumul() {
@@ -290,6 +321,9 @@ void CZermicView::startCumul() {
     }
     cumul = std::make_unique<CCumul>(doc->image);
     cumul->beginCumul(markerPoint.x(), markerPoint.y(), markerWasSet);
+    // The first image is the sum's start: a stop before the next one must not
+    // add it a second time.
+    imageAwaitingAdd = false;
 }
 
 void CZermicView::setSequenceTimer(int milliseconds) {
@@ -323,10 +357,10 @@ void CZermicView::showProgress(int n, int total) {
         info->showProgress(n, total);
 }
 
-bool CZermicView::saveDocument(const QString& path) {
+bool CZermicView::saveDocument(const QString& path, std::optional<AcqExposure> exposure) {
     // Sequence images are data to be measured later: always the 16-bit FITS
     // file, even when the folder or base name the user chose holds ".bmp".
-    return doc && doc->writeFitsImage(path) == 0;
+    return doc && doc->writeFitsImage(path, exposure) == 0;
 }
 
 QWidget* CZermicView::messageOwner() {
@@ -348,6 +382,7 @@ void CZermicView::onToggleInfo() {
 
 void CZermicView::createPanels() {
     suivi.createPanels(this, &cam, [this](int id) { table.post(id); });
+    suivi.setStatusSink([this](const QString& text) { showStatus(text); });
     if (!visu) {
         visu = std::make_unique<CVisuPanel>(this);
         visu->setChangeHandler([this] { viewport()->update(); });

@@ -86,7 +86,7 @@ public:
     void showSize(int width, int height, float exposureSeconds) override;
     void showCount(int n) override;
     void showProgress(int n, int total) override;
-    bool saveDocument(const QString& path) override;
+    bool saveDocument(const QString& path, std::optional<AcqExposure> exposure) override;
     void stopLoop() override;
     QWidget* messageOwner() override;
     void showStatus(const QString& text) override;
@@ -110,7 +110,8 @@ private:
     void onAcquire();
     void onToggleInfo();
     // The document's image resized to the camera's format; false (and the
-    // user told) when there is no memory for it.
+    // user told) when the format does not fit the sensor or there is no
+    // memory for it.
     bool resizeToCamera();
     // Acquisition time of an image just read.
     std::int32_t imageTime() const;

@@ -1,6 +1,9 @@
 #include "AcqPrm.h"
 
+#include "CameraProtocol.h"
 #include "SettingsStore.h"
+
+#include <algorithm>
 
 namespace {
 const char* const section = "AcqPrm";
@@ -38,6 +41,15 @@ void AcqPrm::load(int sensorWidth, int sensorHeight, const Reader& get) {
     M = get("M", d.M);
     C = get("C", d.C);
     Y2 = get("Y2", d.Y2);
+
+    // The dialog's ranges (edits 1005, 1007, 1037, 1041, 1043 to 1046).
+    pause_s = std::clamp(pause_s, 0, 3600);
+    pause_cs = std::clamp(pause_cs, 0, 99);
+    prm1 = std::clamp(prm1, 0, 63);
+    prm3 = std::clamp(prm3, 0, 31);
+    for (int* gain : {&C, &Y2, &Y1, &M})
+        *gain = std::clamp(*gain, 0, 31);
+    bdt = camera_protocol::usableTimeBase(bdt);
 }
 
 void AcqPrm::save(const Writer& put) const {

@@ -17,7 +17,7 @@ struct AcqPrm {
     int img_y0 = 0;
     int img_x0 = 0;
     int prm1 = 0;  // gain
-    int prm2 = 0;  // serial port number
+    int prm2 = 2;  // serial port number, the one "Init Camera" opens on an empty store
     int prm3 = 10; // offset
     int bdt = 90;  // time base
     int vitv = 5;
@@ -27,10 +27,15 @@ struct AcqPrm {
     int Y1 = 14;
     int M = 14;
 
+    bool operator==(const AcqPrm&) const = default;
+
     using Reader = std::function<int(const char* key, int defaultValue)>;
     using Writer = std::function<void(const char* key, int value)>;
 
-    // Reads every key from the store, the window size defaulting to the sensor size.
+    // Reads every key from the store, the window size defaulting to the sensor
+    // size. Values the dialog would refuse (a hand-edited store) are brought
+    // into its ranges, the time base made usable, so that they never reach the
+    // camera as they are; the window is left to the camera's own check.
     void load(int sensorWidth, int sensorHeight);
     void load(int sensorWidth, int sensorHeight, const Reader& get);
     // Writes every key to the store.

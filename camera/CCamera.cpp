@@ -14,7 +14,6 @@
 namespace {
 
 const char* const section = "AcqPrm";
-const int initPortDefault = 2;
 
 int truncToInt(long double v) {
     if (std::isnan(v))
@@ -28,7 +27,12 @@ int truncToInt(long double v) {
 
 } // namespace
 
-CCamera::CCamera() : sensorWidth(fullWidth), sensorHeight(fullHeight), darkFrame{} {}
+CCamera::CCamera() : sensorWidth(fullWidth), sensorHeight(fullHeight), darkFrame{} {
+    // The link and its port are made now, before this camera is complete, so
+    // that they are destroyed after it: a static camera closes its port from
+    // its destructor, last. Making them touches no device.
+    SerialLink::instance();
+}
 
 CCamera::~CCamera() {
     SerialLink::instance().portClose();
@@ -40,9 +44,17 @@ CCamera& CCamera::operator=(const CCamera& other) = default;
 
 void CCamera::init() {
     const AcqPrm d;
-    const int port = SettingsStore::getInt(section, "prm2", initPortDefault);
+    const int port = SettingsStore::getInt(section, "prm2", d.prm2);
     const int timeBase = SettingsStore::getInt(section, "bdt", d.bdt);
     camera_protocol::cameraStart(port, timeBase);
+}
+
+void CCamera::setParameters(const AcqPrm& p) {
+    prm = p;
+}
+
+void CCamera::initFromParameters() {
+    camera_protocol::cameraStart(prm.prm2, prm.bdt);
 }
 
 int CCamera::getAcqPrm(QWidget* parent) {
@@ -83,13 +95,18 @@ bool CCamera::windowFitsSensor() const {
     return prm.img_w <= sensorWidth / b && prm.img_h <= sensorHeight / b;
 }
 
+bool CCamera::checkWindow() const {
+    if (windowFitsSensor())
+        return true;
+    showDriverError(QStringLiteral("Taille non valide"));
+    return false;
+}
+
 int CCamera::acquerir(unsigned short* pixels) {
     // The store can hold a window the dialog never checked; such a window would
     // not fit the receive buffer nor the dark frame, so it is refused.
-    if (!windowFitsSensor()) {
-        showDriverError(QStringLiteral("Taille non valide"));
+    if (!checkWindow())
         return 2;
-    }
     const int width = prm.img_w;
     const int height = prm.img_h;
     const int r = camera_protocol::readImage(width, height, prm.binning, pixels,

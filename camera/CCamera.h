@@ -31,6 +31,10 @@ public:
     int reglage();
     // One image into `pixels` (getWidth() x getHeight()): 0, or 2 when it failed.
     int acquerir(unsigned short* pixels);
+    // Whether the window of the record lies within the sensor; when it does
+    // not (a hand-edited store), the user is told "Taille non valide". Callers
+    // check it before sizing anything for the window.
+    bool checkWindow() const;
 
     // The window in binned pixels, and the binning.
     int getWidth() const;
@@ -46,6 +50,12 @@ public:
 
     // The parameters record (defaults until the first dialog).
     const AcqPrm& parameters() const { return prm; }
+
+    // For hosts without the dialog or the settings store: the record as given,
+    // and init with the record's port number and time base instead of the
+    // stored ones. Neither reads nor writes the store.
+    void setParameters(const AcqPrm& p);
+    void initFromParameters();
 
 private:
     static constexpr int fullWidth = 1280;

@@ -207,6 +207,12 @@ int timeBase() {
     return currentTimeBase;
 }
 
+int usableTimeBase(int tb) {
+    if (tb <= 0)
+        return defaultTimeBase;
+    return tb > maxTimeBase ? maxTimeBase : tb;
+}
+
 void pulseSequence() {
     reg(regPulse, 0x02);
     timedStep();
@@ -216,7 +222,9 @@ void pulseSequence() {
 
 void cameraStart(int portNumber, int tb) {
     link().setPortNumber(portNumber);
-    currentTimeBase = tb;
+    // A hand-edited store may hold any integer; the camera never gets the
+    // exposures such a time base would give.
+    currentTimeBase = usableTimeBase(tb);
     link().portOpen();
     link().queueFrame(frameOpening, 0x00, 0xFF);
     pulseSequence();

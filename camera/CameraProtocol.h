@@ -55,8 +55,14 @@ namespace camera_protocol {
 
 // Time base used by uploads until the first cameraStart sets it.
 constexpr int defaultTimeBase = 90;
+// Largest time base whose long period (20 ticks) still fits the residual
+// register below its latch flag (0x40 in the high byte): 20 x 819 < 0x4000.
+constexpr int maxTimeBase = 819;
+// A time base the exposure arithmetic can use: the default when not positive,
+// at most maxTimeBase.
+int usableTimeBase(int timeBase);
 
-// Remembers the port and time base, opens the port if none is open and queues
+// Remembers the port and the usable time base, opens the port if none is open and queues
 // the 40 start-up bytes (sent with the next batch).
 void cameraStart(int portNumber, int timeBase);
 int timeBase();

@@ -59,7 +59,7 @@ std::time_t SerialLink::now() {
 int SerialLink::portOpen() {
     if (port->isOpen())
         return 0;
-    if (!port->open(serialPortPath(number)))
+    if (!port->open(devicePath.empty() ? serialPortPath(number) : devicePath))
         return -1;
     port->apply(LineSettings{});
     return 0;

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <string>
+#include <utility>
 
 class Clock;
 class SerialPort;
@@ -37,6 +39,11 @@ public:
 
     void setPortNumber(int n) { number = n; }
     int portNumber() const { return number; }
+    // A device path opened instead of the one the port number names, for hosts
+    // that are given the device itself (/dev/ttyUSB0, /dev/serial/by-id/...);
+    // empty (the default) leaves the number in charge.
+    void setPortPath(std::string path) { devicePath = std::move(path); }
+    const std::string& portPath() const { return devicePath; }
     bool isOpen() const;
 
     // 0 when a port is open afterwards (already open: untouched), -1 otherwise.
@@ -72,6 +79,7 @@ private:
     SerialPort* port;
     Clock* clock;
     int number = 0;
+    std::string devicePath;
     std::size_t fill = 0;
     unsigned char commandBuffer[queueCapacity];
     unsigned char receiveBuffer[receiveCapacity];

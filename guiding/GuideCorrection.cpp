@@ -67,11 +67,15 @@ GuideTick evaluateGuideTick(const ImageBuffer& image, const GuideParams& p,
         measureCentroid(image, static_cast<unsigned short>(state.threshold), state.zone, x, y);
     float ex = x - state.refX;
     float ey = y - state.refY;
+    tick.measuredEx = ex;
+    tick.measuredEy = ey;
     // A NaN error (no centroid) fails both comparisons and is dropped too.
     if (p.maxMove >= std::fabs(ex) && p.maxMove >= std::fabs(ey)) {
         tick.moveSent = true;
         tick.move = computeCorrection(p, ex, ey);
     } else {
+        tick.rejection =
+            std::isnan(ex) || std::isnan(ey) ? GuideRejection::StarLost : GuideRejection::TooFar;
         x = state.refX;
         y = state.refY;
         ex = 0.0f;

@@ -73,6 +73,12 @@ MountError rotateError(float rotation, float ex, float ey);
 // Inversions (n becomes 1 - n) then the exchange of the axes.
 MountMove issueMove(const GuideParams& p, int m1, int m2);
 
+// The values of axis 1 and axis 2 (after their inversions) in a move as sent,
+// that is with the exchange undone.
+inline MountMove axisMoves(const GuideParams& p, const MountMove& sent) {
+    return p.exchange ? MountMove{sent.axis2, sent.axis1} : sent;
+}
+
 // Move that drives the star back by (ex, ey) pixels: rotation, gains, biases in
 // the direction of the correction, truncation toward zero, then issueMove.
 MountMove computeCorrection(const GuideParams& p, float ex, float ey);
@@ -85,6 +91,13 @@ struct GuideState {
     int threshold = 0;
 };
 
+// Why a measurement was dropped.
+enum class GuideRejection {
+    None,
+    StarLost, // no pixel of the zone reached the threshold
+    TooFar,   // farther than the maximum move on an axis
+};
+
 // Outcome of one image: what to send, what to show, where to measure next.
 struct GuideTick {
     bool moveSent = false; // false: measurement dropped, nothing to send
@@ -93,6 +106,9 @@ struct GuideTick {
     float ey = 0.0f;
     unsigned short level = 0; // level measured, also when dropped
     GuideZone zone;           // next measurement zone
+    GuideRejection rejection = GuideRejection::None;
+    float measuredEx = 0.0f; // errors as measured, before a drop zeroes them (NaN: no star)
+    float measuredEy = 0.0f;
 };
 
 // Measures the star in the current zone; corrects when it moved no more than

@@ -1,6 +1,7 @@
 #include "SuiviController.h"
 
 #include "CCamera.h"
+#include "GuideGraphPanel.h"
 #include "StarMeasure.h"
 #include "SuiviPanel.h"
 #include "SuiviPrmDialog.h"
@@ -14,6 +15,10 @@ bool firstStart = true;
 CSuiviController::CSuiviController() : margin(kGuideSearchMargin) {}
 
 CSuiviController::~CSuiviController() {
+    // The log ends a run still on as it goes; the windows that would show a
+    // failure may be gone by then.
+    log.setFailureSink(nullptr);
+    delete graph;
     delete suiviPanel;
     delete prmDialog;
 }
@@ -25,6 +30,11 @@ void CSuiviController::createPanels(QWidget* parentView, CCamera* cam,
     if (!suiviPanel) {
         suiviPanel = new CSuiviPanel(view, camera, std::move(postCommand));
         suiviPanel->create();
+    }
+    if (!graph) {
+        graph = new CGuideGraphPanel(view);
+        graph->create();
+        observers.insert(observers.begin(), {graph, &log});
     }
     if (!prmDialog) {
         prmDialog = new CSuiviPrmDialog(view);
@@ -89,6 +99,18 @@ void CSuiviController::startGuiding(ImageBuffer& image, int mx, int my, bool mar
     threshold = lock.threshold;
     refX = lock.refX;
     refY = lock.refY;
+    GuideRunInfo run;
+    run.prm = prmDialog ? prmDialog->prm : SuiviPrm{};
+    run.refX = refX;
+    run.refY = refY;
+    run.exposureSeconds = camera ? camera->getPauseEnSecondes() : 0.0;
+    for (GuideObserver* o : observers)
+        o->runStarted(run);
+}
+
+void CSuiviController::stopGuiding() {
+    for (GuideObserver* o : observers)
+        o->runEnded();
 }
 
 void CSuiviController::guideTick(ImageBuffer& image) {
@@ -99,4 +121,7 @@ void CSuiviController::guideTick(ImageBuffer& image) {
     zone_ = tick.zone;
     if (suiviPanel)
         suiviPanel->showMeasure(tick.ex, tick.ey, tick.level);
+    const GuideParams p = params();
+    for (GuideObserver* o : observers)
+        o->guideTicked(tick, p);
 }

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "GuideCorrection.h"
+#include "GuideLog.h"
 #include "GuideZone.h"
 
 #include <functional>
+#include <vector>
 
 class CCamera;
+class CGuideGraphPanel;
 class CSuiviPanel;
 class CSuiviPrmDialog;
 class ImageBuffer;
@@ -41,11 +44,22 @@ public:
     void startGuiding(ImageBuffer& image, int mx, int my, bool markerSet);
     // One new image: measure, correct, recentre, show.
     void guideTick(ImageBuffer& image);
+    // The view has stopped the run: its watchers close it.
+    void stopGuiding();
+
+    // Someone else told of every run and image, after the graph and the log.
+    void addObserver(GuideObserver* observer) { observers.push_back(observer); }
+    // Where the guide log reports that it cannot write.
+    void setStatusSink(std::function<void(const QString&)> sink) {
+        log.setFailureSink(std::move(sink));
+    }
 
     // The current measurement rectangle, drawn by the view while guiding.
     const GuideZone& zone() const { return zone_; }
     CSuiviPanel* panel() { return suiviPanel; }
     CSuiviPrmDialog* dialog() { return prmDialog; }
+    CGuideGraphPanel* graphPanel() { return graph; }
+    CGuideLog& guideLog() { return log; }
 
 private:
     GuideParams params() const;
@@ -70,4 +84,8 @@ private:
     int exchange = 0;
 
     CCamera* camera = nullptr;
+    // Watchers of the runs: the graph and the log, made with the panels.
+    CGuideGraphPanel* graph = nullptr;
+    CGuideLog log;
+    std::vector<GuideObserver*> observers;
 };

@@ -69,5 +69,5 @@ int writeBmp(const QString& path, const unsigned char* bits, int width, int heig
         }
     }
     static_assert(kColourTableEntries == 256, "an 8-bit index covers the whole table");
-    return ok && out.commit() ? 0 : 1;
+    return ok && out.commit() ? 0 : out.failure();
 }

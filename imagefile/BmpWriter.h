@@ -9,7 +9,8 @@
 // green, red, 0, and is written as that entry's colour, so the file looks like
 // the screen in every display mode. The file is replaced only when complete.
 // Returns 0 on success, 1 when nothing was written (no bitmap, bad size or
-// depth, or the file could not be written).
+// depth, or the file could not be written), 2 when a file that could only be
+// rewritten in place failed midway.
 int writeBmp(const QString& path, const unsigned char* bits, int width, int height,
              int bitsPerPixel, const unsigned char* colourTable = nullptr);
 

@@ -2,6 +2,14 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <optional>
+
+// The exposure an image was taken with when it is not the stored one (a
+// sequence file's): the ACQ-ps and ACQ-pc cards then show it.
+struct AcqExposure {
+    int seconds = 0;
+    int hundredths = 0;
+};
 
 // The integer header of a 16-bit FITS image, shared by the writer, the reader
 // and the document's save. day 0 means "no date": DATE and TIME are left out.
@@ -21,12 +29,14 @@ struct FitsHeader {
     void setDateTime(int year, int month, int day, int hour, int minute, int second);
 
     // Writes the header block (with the ACQ comment group taken from the
-    // AcqPrm settings at this moment), naxis1 x naxis2 big-endian values and
+    // AcqPrm settings at this moment, the exposure cards from `exposure` when
+    // given), naxis1 x naxis2 big-endian values and
     // the zero padding, from the current position of an open binary stream.
     // The pixels are byte-swapped in place for the write and swapped back, so
     // the caller's buffer is unchanged on return. Returns 0 when every write
     // and the final flush succeeded, non-zero otherwise.
-    int writeFits(std::FILE* file, unsigned short* pixels) const;
+    int writeFits(std::FILE* file, unsigned short* pixels,
+                  std::optional<AcqExposure> exposure = std::nullopt) const;
 };
 
 // FITS files are made of 2880-byte records of 36 cards of 80 characters.

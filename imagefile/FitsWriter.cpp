@@ -56,7 +56,8 @@ void FitsHeader::setDateTime(int year_, int month_, int day_, int hour_, int min
     second = second_;
 }
 
-int FitsHeader::writeFits(std::FILE* file, unsigned short* pixels) const {
+int FitsHeader::writeFits(std::FILE* file, unsigned short* pixels,
+                          std::optional<AcqExposure> exposure) const {
     CardBlock block;
     block.add("%-8s%-2s%20s%50s", "SIMPLE", "=", "T", " ");
     block.add("%-8s%-2s%20d%50s", "BITPIX", "=", bitpix, " ");
@@ -79,8 +80,10 @@ int FitsHeader::writeFits(std::FILE* file, unsigned short* pixels) const {
     block.add("COMMENT ACQ-by%16ld / %-47s", binning, "Binning Y");
     block.add("COMMENT ACQ-x0%16ld / %-47s", acq("img_x0", 0), "Zone X0");
     block.add("COMMENT ACQ-y0%16ld / %-47s", acq("img_y0", 0), "Zone Y0");
-    block.add("COMMENT ACQ-ps%16ld / %-47s", acq("pause_s", 1), "Pause sec");
-    block.add("COMMENT ACQ-pc%16ld / %-47s", acq("pause_cs", 0), "Pause cs");
+    const long seconds = exposure ? long(exposure->seconds) : acq("pause_s", 1);
+    const long hundredths = exposure ? long(exposure->hundredths) : acq("pause_cs", 0);
+    block.add("COMMENT ACQ-ps%16ld / %-47s", seconds, "Pause sec");
+    block.add("COMMENT ACQ-pc%16ld / %-47s", hundredths, "Pause cs");
     block.add("COMMENT ACQ-it%16ld / %-47s", acq("intervalle", 0), "intervalle");
     block.add("COMMENT ACQ-FIN       / %-56s", "Fin Champs Acquisition");
     block.add("%-80s", "END");

@@ -1,6 +1,7 @@
 #include "ImageFileReader.h"
 
 #include "ImageBuffer.h"
+#include "RegularFile.h"
 
 #include <algorithm>
 #include <bit>
@@ -8,7 +9,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -164,9 +165,10 @@ int readFitsHeader(std::FILE* file, FitsInput& input) {
     bool haveBzero = false;
     char block[kFitsBlockSize];
     bool ended = false;
-    while (!ended) {
-        // A header that stops before its END card is not a FITS header.
-        if (!readExact(file, block, sizeof block))
+    for (int blocks = 0; !ended; ++blocks) {
+        // A header that stops before its END card, or never finds one, is not
+        // a FITS header.
+        if (blocks == kMaxFitsHeaderBlocks || !readExact(file, block, sizeof block))
             return 1;
         for (int c = 0; c < kFitsCardsPerBlock && !ended; ++c) {
             const char* card = block + c * kFitsCardSize;
@@ -315,12 +317,13 @@ ImageLoadResult readImgImage(std::FILE* file, ImageBuffer& image) {
 }
 
 ImageLoadResult loadImageFile(ImageBuffer& image, const char* path) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file)
+    // A pipe or a device would block the open or never end: only regular files.
+    const int fd = openRegularFile(path);
+    if (fd < 0)
         return ImageLoadResult::CannotOpen;
-    struct stat info {};
-    if (::fstat(::fileno(file), &info) != 0 || S_ISDIR(info.st_mode)) {
-        std::fclose(file);
+    std::FILE* file = ::fdopen(fd, "rb");
+    if (!file) {
+        ::close(fd);
         return ImageLoadResult::CannotOpen;
     }
     ImageLoadResult result = ImageLoadResult::UnknownExtension;

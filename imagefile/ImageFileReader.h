@@ -43,9 +43,14 @@ struct FitsInput {
     bool unsignedOffset = false; // BZERO = 32768 with BSCALE 1 or absent
 };
 
+// Most header records searched for END: 36,000 cards, far beyond any real
+// header (ours is one record, those of the field's tools a few dozen).
+inline constexpr int kMaxFitsHeaderBlocks = 1000;
+
 // Reads the header records up to and including the one holding END.
-// 0: acceptable (NAXIS 1 or 2, BITPIX 16); 1: not FITS (SIMPLE = F, or the
-// file ends before an END card); 2: FITS of an unsupported kind.
+// 0: acceptable (NAXIS 1 or 2, BITPIX 16); 1: not FITS (SIMPLE = F, or no END
+// card before the end of the file or within kMaxFitsHeaderBlocks records);
+// 2: FITS of an unsupported kind.
 int readFitsHeader(std::FILE* file, FitsInput& input);
 
 // Reads naxis1 x naxis2 big-endian values into pixels (which holds that many),
@@ -62,5 +67,6 @@ ImageLoadResult readFitsImage(std::FILE* file, ImageBuffer& image);
 ImageLoadResult readEipImage(std::FILE* file, ImageBuffer& image);
 ImageLoadResult readImgImage(std::FILE* file, ImageBuffer& image);
 
-// Opens the file, picks the reader by extension and reads it.
+// Opens the file, picks the reader by extension and reads it. Anything but a
+// regular file (folder, pipe, device) cannot be opened.
 ImageLoadResult loadImageFile(ImageBuffer& image, const char* path);

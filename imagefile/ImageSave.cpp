@@ -22,22 +22,24 @@ FitsHeader fitsHeaderFor(const ImageBuffer& image, std::time_t acquisitionTime) 
     return header;
 }
 
-int saveFits(const QString& path, ImageBuffer& image, std::time_t acquisitionTime) {
+int saveFits(const QString& path, ImageBuffer& image, std::time_t acquisitionTime,
+             std::optional<AcqExposure> exposure) {
     if (!image.pixels || image.width <= 0 || image.height < 0)
         return 1;
     const FitsHeader header = fitsHeaderFor(image, acquisitionTime);
     SafeFileWriter out(path);
     if (!out.file())
         return 1;
-    if (header.writeFits(out.file(), image.pixels) != 0)
-        return 1;
-    return out.commit() ? 0 : 1;
+    if (header.writeFits(out.file(), image.pixels, exposure) != 0)
+        return out.failure();
+    return out.commit() ? 0 : out.failure();
 }
 
-QString imageSaveFailedMessage(const QString& path) {
-    return QStringLiteral("Impossible d'enregistrer le fichier %1. Le fichier précédent est "
-                          "resté intact.")
-        .arg(path);
+QString imageSaveFailedMessage(const QString& path, bool previousKept) {
+    QString text = QStringLiteral("Impossible d'enregistrer le fichier %1.").arg(path);
+    if (previousKept)
+        text += QStringLiteral(" Le fichier précédent est resté intact.");
+    return text;
 }
 
 QString noImageToSaveMessage() {

@@ -20,11 +20,16 @@ bool isBmpName(const QString& path);
 FitsHeader fitsHeaderFor(const ImageBuffer& image, std::time_t acquisitionTime);
 
 // Writes the image as FITS. The previous file at path stays intact unless the
-// whole new file was written. Returns 0 on success, 1 on failure (no image,
-// folder missing or unwritable, disk full, path naming a folder...). The
-// image's pixels are unchanged on return.
-int saveFits(const QString& path, ImageBuffer& image, std::time_t acquisitionTime);
+// whole new file was written, or unless it could only be rewritten in place
+// (see SafeFileWriter). Returns 0 on success, 1 on failure with any previous
+// file intact (no image, folder missing or unwritable, write-protected file,
+// disk full, path naming a folder...), 2 on a failure while rewriting it in
+// place. The image's pixels are unchanged on return. `exposure`, when given,
+// is the exposure the image was taken with (see FitsHeader::writeFits).
+int saveFits(const QString& path, ImageBuffer& image, std::time_t acquisitionTime,
+             std::optional<AcqExposure> exposure = std::nullopt);
 
-// Texts for the user when a save fails or has nothing to write.
-QString imageSaveFailedMessage(const QString& path);
+// Texts for the user when a save fails or has nothing to write. The failure
+// says the previous file was kept only when there was one and it was.
+QString imageSaveFailedMessage(const QString& path, bool previousKept);
 QString noImageToSaveMessage();

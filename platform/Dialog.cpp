@@ -121,6 +121,13 @@ void DialogWindow::reject() {
 }
 
 void DialogWindow::closeEvent(QCloseEvent* event) {
+    // Only the close box (a spontaneous close) is a Cancel for a panel; the
+    // program's quit or the desktop closing every window must not be held
+    // back by one, shown or hidden.
+    if (!isModal() && !event->spontaneous()) {
+        event->accept();
+        return;
+    }
     event->ignore();
     record->dispatch(2);
 }

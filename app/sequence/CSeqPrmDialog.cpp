@@ -21,6 +21,12 @@ QString CSeqPrmDialog::defaultImageDirectory() {
     return dir;
 }
 
+QString CSeqPrmDialog::usableImageDirectory(const QString& dir) {
+    // An empty folder would put the images in the root (with the separator
+    // OK adds) or wherever the program was started.
+    return dir.trimmed().isEmpty() ? defaultImageDirectory() : dir;
+}
+
 void CSeqPrmDialog::createControls(ControlBuilder& b) {
     b.group(QStringLiteral("Enchaînement"), 7, 5, 140, 44);
     b.radio(IdDelay, IdDelay, QStringLiteral("Délai"), 14, 16, 55, 10);
@@ -51,7 +57,8 @@ void CSeqPrmDialog::createControls(ControlBuilder& b) {
 void CSeqPrmDialog::load() {
     paramFile = SettingsStore::getString(section, "prmFile", QString());
     baseName = SettingsStore::getString(section, "basename", QStringLiteral("cam"));
-    imageDirectory = SettingsStore::getString(section, "imgpath", defaultImageDirectory());
+    imageDirectory =
+        usableImageDirectory(SettingsStore::getString(section, "imgpath", defaultImageDirectory()));
     periodTenths = SettingsStore::getInt(section, "periode_ds", 1);
     readParamFile = SettingsStore::getInt(section, "readPrmFile", 0);
     saveEachImage = SettingsStore::getInt(section, "saveImg", 0);
@@ -108,8 +115,11 @@ void CSeqPrmDialog::onOK() {
     if (!updateData(true))
         return;
     endDialog(1);
-    if (saveEachImage && !imageDirectory.endsWith(QLatin1Char('/')))
-        imageDirectory += QLatin1Char('/');
+    if (saveEachImage) {
+        imageDirectory = usableImageDirectory(imageDirectory);
+        if (!imageDirectory.endsWith(QLatin1Char('/')))
+            imageDirectory += QLatin1Char('/');
+    }
     store();
 }
 

@@ -30,6 +30,8 @@ public:
     // Where images go when nothing is stored: the desktop's pictures folder,
     // which survives a reboot, with the trailing separator names are built on.
     static QString defaultImageDirectory();
+    // The folder itself, or the default one when it is empty.
+    static QString usableImageDirectory(const QString& dir);
 
     QString paramFile;
     QString baseName;

@@ -7,6 +7,11 @@
 #include "SequenceHost.h"
 #include "Toolkit.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <algorithm>
 #include <climits>
 
 int sequenceIntervalMs(float periodSeconds) {
@@ -20,6 +25,30 @@ int sequenceIntervalMs(float periodSeconds) {
 
 QString sequenceImageName(const QString& directory, const QString& baseName, int number) {
     return directory + baseName + QString::asprintf("%04d.fit", number);
+}
+
+int nextSequenceNumber(const QString& directory, const QString& baseName) {
+    // The base name may itself hold a folder part: the folder is what comes
+    // before the last separator of the whole prefix.
+    const QString prefix = directory + baseName;
+    const qsizetype slash = prefix.lastIndexOf(QLatin1Char('/'));
+    const QString folder = slash < 0 ? QStringLiteral(".") : prefix.left(slash + 1);
+    const QRegularExpression numbered(QLatin1Char('^') +
+                                      QRegularExpression::escape(prefix.mid(slash + 1)) +
+                                      QStringLiteral("([0-9]{4,})\\.fit$"));
+    // Numbers no run could reach are not followed, so the next one stays an int.
+    constexpr qint64 highestFollowed = 999999999;
+    qint64 next = 0;
+    const QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot |
+                                                     QDir::Hidden | QDir::System);
+    for (const QString& name : names) {
+        const QRegularExpressionMatch m = numbered.match(name);
+        bool ok = false;
+        const qint64 n = m.hasMatch() ? m.captured(1).toLongLong(&ok) : -1;
+        if (ok && n <= highestFollowed)
+            next = std::max(next, n + 1);
+    }
+    return int(next);
 }
 
 CSequenceEngine::CSequenceEngine(SequenceHost* host) : view(host) {}
@@ -36,11 +65,13 @@ int CSequenceEngine::startSequence() {
     imageCount = 0;
     imageTotal = defaultImageTotal;
     image = view->documentImage();
-    // The previous run's failed saves stay in the status bar until now.
-    if (failedSaveCount > 0)
+    // The previous run's notices stay in the status bar until now.
+    if (statusShown)
         view->showStatus(QString());
+    statusShown = false;
     failedSaveCount = 0;
     lastFailedName.clear();
+    firstFileNumber = 0;
 
     if (view->guidingActive()) {
         delayMode = false;
@@ -55,6 +86,9 @@ int CSequenceEngine::startSequence() {
         saveEachImage = settings.saveEachImage != 0;
         postProcess = settings.postProcess != 0;
         period = float(settings.periodTenths * 0.1);
+        // A new run numbers on after the images an earlier one left there.
+        if (saveEachImage)
+            firstFileNumber = nextSequenceNumber(settings.imageDirectory, settings.baseName);
     }
 
     if (readParamFile) {
@@ -82,8 +116,16 @@ void CSequenceEngine::beforeAcquisition() {
         CCamera& camera = view->camera();
         float seconds = 0;
         // Without a usable value the exposure in force stays.
-        if (file.nextExposure(seconds))
+        if (file.nextExposure(seconds)) {
+            // Every change of the record is uploaded at once (dialog, here), so
+            // the record before this one is what the camera last received.
+            const AcqPrm& record = camera.parameters();
+            const int s = record.pause_s;
+            const int cs = record.pause_cs;
             camera.setPause(seconds);
+            if (record.pause_s != s || record.pause_cs != cs)
+                camera.reglage();
+        }
         view->showSize(camera.getWidth(), camera.getHeight(), camera.getPauseEnSecondes());
         view->showProgress(imageCount, imageTotal);
     } else {
@@ -91,24 +133,47 @@ void CSequenceEngine::beforeAcquisition() {
     }
 }
 
-void CSequenceEngine::afterAcquisition() {
+void CSequenceEngine::afterAcquisition(bool imageRead) {
     if (delayMode)
         armPeriod();
     if (postProcess && image && image->pixels)
         PelmoxAction(image->pixels, image->width, image->height);
-    if (saveEachImage)
+    if (saveEachImage && imageRead) {
         saveSequenceImage();
+    } else if (saveEachImage) {
+        // What a failed transfer left is no image: the number stays unused
+        // and the bar says which image is missing.
+        view->showStatus(
+            QStringLiteral("Erreur caméra : image %1 non enregistrée").arg(currentImageName()));
+        statusShown = true;
+    }
     ++imageCount;
     if (imageCount >= imageTotal)
         view->stopLoop();
 }
 
-void CSequenceEngine::saveSequenceImage() {
+QString CSequenceEngine::currentImageName() const {
     const CSeqPrmDialog& settings = view->sequenceDialog();
-    const QString name = sequenceImageName(settings.imageDirectory, settings.baseName, imageCount);
+    return sequenceImageName(settings.imageDirectory, settings.baseName, fileNumber());
+}
+
+void CSequenceEngine::saveSequenceImage() {
+    // A file that appeared since the start is stepped over, never replaced.
+    QString name = currentImageName();
+    while (QFileInfo::exists(name) && fileNumber() < INT_MAX) {
+        ++firstFileNumber;
+        name = currentImageName();
+    }
+    // The cards show the exposure this image was taken with: a sequence file's
+    // reaches the camera's record only.
+    std::optional<AcqExposure> exposure;
+    if (readParamFile) {
+        const AcqPrm& record = view->camera().parameters();
+        exposure = AcqExposure{record.pause_s, record.pause_cs};
+    }
     // An unattended run goes on past a file it cannot write; the status bar
     // keeps the last such name and the count in view instead of a modal box.
-    if (!view->saveDocument(name)) {
+    if (!view->saveDocument(name, exposure)) {
         ++failedSaveCount;
         lastFailedName = name;
     }
@@ -117,6 +182,7 @@ void CSequenceEngine::saveSequenceImage() {
 }
 
 void CSequenceEngine::showSaveFailure() {
+    statusShown = true;
     view->showStatus(QStringLiteral("Impossible d'écrire %1 (%2 image(s) non enregistrée(s))")
                          .arg(lastFailedName)
                          .arg(failedSaveCount));

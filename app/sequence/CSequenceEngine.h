@@ -13,6 +13,9 @@ int sequenceIntervalMs(float periodSeconds);
 // Name of a saved sequence image: directory, base name, number with at least
 // four digits, ".fit".
 QString sequenceImageName(const QString& directory, const QString& baseName, int number);
+// The first number a new sequence may use without replacing an image on disk:
+// one past the highest number of the images named that way, 0 when none is there.
+int nextSequenceNumber(const QString& directory, const QString& baseName);
 
 // Turns the view's acquisition loop into a timed sequence: arms the loop's timer,
 // takes exposures from the sequence file, post-processes, saves each numbered
@@ -32,8 +35,9 @@ public:
     // when the sequence file cannot be opened.
     int startSequence();
     void beforeAcquisition();
-    // Called after every acquisition, whatever the camera returned.
-    void afterAcquisition();
+    // Called after every acquisition, whatever the camera returned; an image
+    // the camera failed to read is counted but never saved.
+    void afterAcquisition(bool imageRead = true);
     void saveSequenceImage();
     void stopSequence();
     void suspendTimer();
@@ -48,10 +52,13 @@ public:
     bool postProcesses() const { return postProcess; }
     // Images of this sequence that could not be written.
     int failedSaves() const { return failedSaveCount; }
+    // Number in the name of the current image.
+    int fileNumber() const { return firstFileNumber + imageCount; }
 
 private:
     void armPeriod();
     void showSaveFailure();
+    QString currentImageName() const;
 
     SequenceHost* view;
     int imageCount = 0;
@@ -65,4 +72,8 @@ private:
     ImageBuffer* image = nullptr;
     int failedSaveCount = 0;
     QString lastFailedName;
+    // Number of the first image's file: past those already on disk.
+    int firstFileNumber = 0;
+    // A notice of this run is in the status bar.
+    bool statusShown = false;
 };

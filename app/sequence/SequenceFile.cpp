@@ -1,28 +1,50 @@
 #include "SequenceFile.h"
 
+#include "RegularFile.h"
+
 #include <QFile>
 
+#include <cerrno>
 #include <cmath>
-#include <filesystem>
 #include <locale>
+#include <unistd.h>
+
+SequenceFile::DescriptorBuffer::int_type SequenceFile::DescriptorBuffer::underflow() {
+    if (gptr() < egptr())
+        return traits_type::to_int_type(*gptr());
+    if (fd < 0)
+        return traits_type::eof();
+    ssize_t n;
+    do
+        n = ::read(fd, data, sizeof data);
+    while (n < 0 && errno == EINTR);
+    if (n <= 0)
+        return traits_type::eof();
+    setg(data, data, data + n);
+    return traits_type::to_int_type(*gptr());
+}
+
+SequenceFile::SequenceFile() {
+    // Numbers in the file use a decimal point whatever the user's locale.
+    in.imbue(std::locale::classic());
+}
+
+SequenceFile::~SequenceFile() {
+    close();
+}
 
 bool SequenceFile::open(const QString& path) {
     close();
-    in.clear();
-    // Numbers in the file use a decimal point whatever the user's locale.
-    in.imbue(std::locale::classic());
-    const QByteArray name = QFile::encodeName(path);
-    // A folder opens like a file here but yields nothing: it is not a sequence file.
-    std::error_code error;
-    if (std::filesystem::is_directory(name.constData(), error))
-        return false;
-    in.open(name.constData());
-    return in.is_open();
+    // A pipe would freeze the window at the start; a folder yields nothing.
+    buffer.fd = openRegularFile(QFile::encodeName(path).constData());
+    return isOpen();
 }
 
 void SequenceFile::close() {
-    if (in.is_open())
-        in.close();
+    if (buffer.fd >= 0)
+        ::close(buffer.fd);
+    buffer.fd = -1;
+    buffer.drop();
     in.clear();
 }
 

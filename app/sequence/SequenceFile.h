@@ -2,7 +2,8 @@
 
 #include <QString>
 
-#include <fstream>
+#include <istream>
+#include <streambuf>
 
 // The ".seq" file: an image count, then one exposure in seconds per image,
 // separated by any whitespace. Values are read one at a time as the sequence
@@ -12,10 +13,16 @@ public:
     // Longest exposure the camera accepts: 3600 s and 99 hundredths.
     static constexpr double maxExposureSeconds = 3600.99;
 
-    // Opens from the start, closing any file already open; false when it cannot be read.
+    SequenceFile();
+    ~SequenceFile();
+    SequenceFile(const SequenceFile&) = delete;
+    SequenceFile& operator=(const SequenceFile&) = delete;
+
+    // Opens from the start, closing any file already open; false when it is
+    // not a regular file that can be read (a folder, a pipe, a device).
     bool open(const QString& path);
     void close();
-    bool isOpen() const { return in.is_open(); }
+    bool isOpen() const { return buffer.fd >= 0; }
 
     // The image count; false when the file does not start with an integer.
     bool readCount(int& count);
@@ -25,5 +32,14 @@ public:
     bool nextExposure(float& seconds);
 
 private:
-    std::ifstream in;
+    // Reads the open descriptor through a small buffer.
+    struct DescriptorBuffer : std::streambuf {
+        int fd = -1;
+        char data[4096];
+        int_type underflow() override;
+        void drop() { setg(data, data, data); }
+    };
+
+    DescriptorBuffer buffer;
+    std::istream in{&buffer};
 };

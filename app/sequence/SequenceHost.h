@@ -1,6 +1,10 @@
 #pragma once
 
+#include "FitsHeader.h"
+
 #include <QString>
+
+#include <optional>
 
 class CCamera;
 class CSeqPrmDialog;
@@ -32,8 +36,9 @@ public:
     virtual void showCount(int n) = 0;
     virtual void showProgress(int n, int total) = 0;
 
-    // The document's FITS save, whatever the name; true when written.
-    virtual bool saveDocument(const QString& path) = 0;
+    // The document's FITS save, whatever the name, its exposure cards showing
+    // `exposure` when given; true when written.
+    virtual bool saveDocument(const QString& path, std::optional<AcqExposure> exposure) = 0;
     // The view's stop: ends the loop, guiding and accumulation.
     virtual void stopLoop() = 0;
     // Owner of the engine's message boxes (the main window).

@@ -165,6 +165,16 @@ TEST_F(AppFixture, MenusKeysPromptsAndToolbar) {
     QStatusTipEvent clear{QString()};
     QApplication::sendEvent(&frame(), &clear);
     EXPECT_EQ(frame().promptText(), "Prêt");
+
+    // A standing line (a sequence's failed saves) comes back after each
+    // prompt, until the next such line replaces it.
+    for (const QString& standing : {QStringLiteral("Impossible d'écrire x"), QString()}) {
+        frame().showPrompt(standing);
+        action(cmd::AcquireOne)->showStatusText(&frame());
+        EXPECT_EQ(frame().promptText(), "Acquerir une nouvelle image");
+        QApplication::sendEvent(&frame(), &clear);
+        EXPECT_EQ(frame().promptText(), standing.isEmpty() ? "Prêt" : standing);
+    }
 }
 
 // The text a menu draws for an item: its own, then the key column after a tab.
@@ -429,4 +439,50 @@ TEST_F(AppFixture, MarkerInImageCoordinatesDrawnAndClearedByTheNextImage) {
 
     view().onInitialUpdate();
     EXPECT_FALSE(view().markerSet());
+}
+
+TEST_F(AppFixture, WindowBeyondTheSensorIsRefusedBeforeAnythingIsAllocated) {
+    TempDir dir;
+    const QString path = QString::fromStdString(dir.file("sky.fit"));
+    {
+        CZermicDoc source;
+        fillRamp(source.image, 40, 30);
+        ASSERT_TRUE(source.onSaveDocument(path));
+    }
+    ASSERT_TRUE(start({path}));
+    const unsigned short* const pixels = doc().image.pixels;
+    struct Case {
+        int w, h, binning;
+    };
+    const Case cases[] = {{40000, 40000, 1}, {0, 10, 1},   {-5, 10, 1},
+                          {1281, 1024, 1},   {641, 10, 2}, {10, 10, 0}};
+    for (const Case& c : cases) {
+        SettingsStore::writeInt("AcqPrm", "img_w", c.w);
+        SettingsStore::writeInt("AcqPrm", "img_h", c.h);
+        SettingsStore::writeInt("AcqPrm", "binning", c.binning);
+        {
+            // Cancel: the hand-edited window is in force.
+            ModalWatcher watcher([](QWidget* w) {
+                if (w->objectName() != "CAcqPrmDlg")
+                    return false;
+                later([w] { press(w, 2); });
+                return true;
+            });
+            action(cmd::CameraParams)->trigger();
+        }
+        frame().commands().updateUI();
+        for (int id : {cmd::AcquireOne, cmd::LoopStart}) {
+            ASSERT_TRUE(action(id)->isEnabled()) << id;
+            ModalWatcher watcher;
+            action(id)->trigger();
+            EXPECT_EQ(watcher.messages(), std::vector<QString>{"Taille non valide"})
+                << c.w << "x" << c.h << " bin " << c.binning << " command " << id;
+            EXPECT_EQ(doc().image.pixels, pixels);
+            EXPECT_EQ(doc().image.width, 40);
+            EXPECT_EQ(doc().image.height, 30);
+            EXPECT_EQ(frame().windowTitle(), "sky.fit - Zermic");
+            EXPECT_FALSE(view().state().loopRunning);
+            frame().commands().updateUI();
+        }
+    }
 }

@@ -2,6 +2,7 @@
 // toolkit may change a title on its way there.
 #include "AppFixture.h"
 #include "CommandIds.h"
+#include "GuideGraphPanel.h"
 #include "StatsPanel.h"
 #include "SuiviPanel.h"
 #include "VisuPanel.h"
@@ -35,6 +36,7 @@ TEST_F(AppFixture, EveryWindowShowsExactlyItsOwnTitle) {
     linkPort(2, pty.slavePath());
     ASSERT_TRUE(start());
     frame().commands().send(cmd::ShowGuiding);
+    frame().commands().send(cmd::ShowGuideGraph);
 
     std::map<std::string, std::string> shown;
     const std::pair<QWidget*, std::string> windows[] = {
@@ -43,6 +45,7 @@ TEST_F(AppFixture, EveryWindowShowsExactlyItsOwnTitle) {
         {view().infoPanel()->window(), "CInfoPanel"},
         {view().statsPanel()->window(), "CStatsPanel"},
         {view().guiding().panel()->window(), "CSuiviPanel"},
+        {view().guiding().graphPanel()->window(), "CGuideGraphPanel"},
     };
     for (const auto& [w, name] : windows)
         shown[name] = desktopTitle(w);
@@ -74,6 +77,7 @@ TEST_F(AppFixture, EveryWindowShowsExactlyItsOwnTitle) {
         {"CInfoPanel", "Caméra"},
         {"CStatsPanel", "Statistiques"},
         {"CSuiviPanel", "Suivi"},
+        {"CGuideGraphPanel", "Graphe suivi"},
         {"CAcqPrmDlg", "Paramètres d'acquisition Version 3.1.07 USB"},
         {"QMessageBox", "Kovrel"},
         {"CSeqPrmDialog", "Paramètres séquence"},

@@ -168,7 +168,7 @@ TEST_F(SaveDispatch, SequenceImagesAreAlwaysFits) {
                                                QString::fromUtf8(c.base), 7);
         SCOPED_TRACE(name.toStdString());
         EXPECT_TRUE(name.endsWith("0007.fit"));
-        EXPECT_TRUE(view().saveDocument(name));
+        EXPECT_TRUE(view().saveDocument(name, std::nullopt));
         EXPECT_EQ(kindOf(name), Kind::Fits);
     }
 }
@@ -193,7 +193,8 @@ TEST_F(SaveDispatch, WaitCursorWhileSavingOnEveryPath) {
         doc().onSaveDocument(path);
         EXPECT_EQ(QApplication::overrideCursor(), nullptr) << path.toStdString();
     }
-    EXPECT_EQ(view().saveDocument(QString::fromStdString(dir.file("seq0000.fit"))), true);
+    EXPECT_EQ(view().saveDocument(QString::fromStdString(dir.file("seq0000.fit")), std::nullopt),
+              true);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     // Wait during the BMP save; the failure's message comes once the cursor is back.
     EXPECT_EQ(during, (std::vector<int>{Qt::WaitCursor, -1}));
@@ -309,7 +310,9 @@ TEST_F(SaveDispatch, FailedSaveTellsTheUserAndKeepsTheOldFile) {
             action(cmd::FileSave)->trigger();
         }
         ASSERT_EQ(watcher.messages().size(), 1u);
-        EXPECT_TRUE(watcher.messages()[0].contains(p)) << watcher.messages()[0].toStdString();
+        // Only a file that was there can be said to be kept.
+        const QString kept = c.diskFull ? " Le fichier précédent est resté intact." : "";
+        EXPECT_EQ(watcher.messages()[0], "Impossible d'enregistrer le fichier " + p + "." + kept);
         EXPECT_TRUE(doc().isModified());
         EXPECT_EQ(folderEntries(path("")), before);
         if (c.diskFull) {
@@ -364,5 +367,50 @@ TEST_F(SaveDispatch, RejectedOpenKeepsImageTitleAndRecentFiles) {
         // The view goes on showing the same picture, marker included.
         EXPECT_TRUE(view().markerSet());
         EXPECT_EQ(view().contentsSize(), QSize(40, 30));
+    }
+}
+
+TEST_F(SaveDispatch, SaveOfAnImgDocumentProposesAFitNameAndLeavesTheOriginal) {
+    // A 4 x 2 IMG file: big-endian width, height, bits, then the pixels.
+    QByteArray img("\x00\x04\x00\x02\x00\x10\x00\x00", 8);
+    for (int i = 0; i < 8; ++i)
+        img.append(char(0)).append(char(i * 10));
+    const struct {
+        const char* name;
+        int command;
+        const char* proposed;
+    } cases[] = {
+        {"night.img", cmd::FileSave, "night.fit"},
+        {"m31.v2.IMG", cmd::FileSave, "m31.v2.fit"},
+        {"night.img", cmd::FileSaveAs, "night.fit"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString original = path(c.name);
+        {
+            QFile f(original);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(img);
+        }
+        QFile::remove(path(c.proposed));
+        QString offered;
+        ModalWatcher watcher([&](QWidget* w) {
+            auto* fd = qobject_cast<QFileDialog*>(w);
+            if (!fd)
+                return false;
+            later([&, fd] {
+                offered = fd->directory().absoluteFilePath(
+                    fd->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text());
+                static_cast<QDialog*>(fd)->accept();
+            });
+            return true;
+        });
+        ASSERT_TRUE(theApp.openDocumentFile(original));
+        action(c.command)->trigger();
+        ASSERT_EQ(watcher.seen().size(), 1u); // the file dialog, no box
+        EXPECT_EQ(offered, path(c.proposed));
+        EXPECT_EQ(readAll(original), img);
+        EXPECT_EQ(kindOf(path(c.proposed)), Kind::Fits);
+        EXPECT_EQ(doc().pathName(), path(c.proposed));
     }
 }

@@ -2,6 +2,7 @@
 // whole text, at the desktop's font and at a larger one.
 #include "AppFixture.h"
 #include "CommandIds.h"
+#include "GuideGraphPanel.h"
 #include "StatsPanel.h"
 #include "SuiviPanel.h"
 #include "VisuPanel.h"
@@ -113,10 +114,12 @@ TEST_P(TextFit, EveryTextShowsWhole) {
     linkPort(2, pty.slavePath());
     ASSERT_TRUE(start());
     frame().commands().send(cmd::ShowGuiding);
+    frame().commands().send(cmd::ShowGuideGraph);
 
     QStringList cut;
-    for (QWidget* panel : {view().visuPanel()->window(), view().infoPanel()->window(),
-                           view().statsPanel()->window(), view().guiding().panel()->window()})
+    for (QWidget* panel :
+         {view().visuPanel()->window(), view().infoPanel()->window(), view().statsPanel()->window(),
+          view().guiding().panel()->window(), view().guiding().graphPanel()->window()})
         cut << cutTexts(panel);
 
     QStringList dialogs;

@@ -105,16 +105,40 @@ TEST_F(AcqPrmDlgTest, EmptyStoreShowsTheDefaultsAndCancelWritesNothing) {
     EXPECT_TRUE(mixText);
     const std::map<int, QString> expected = {
         {1003, "1"},  {1005, "1"},  {1007, "0"},  {1009, "1280"}, {1011, "1024"},
-        {1013, "0"},  {1015, "0"},  {1037, "0"},  {1039, "0"},    {1041, "10"},
+        {1013, "0"},  {1015, "0"},  {1037, "0"},  {1039, "2"},    {1041, "10"},
         {1042, "90"}, {1043, "14"}, {1044, "14"}, {1045, "14"},   {1046, "14"},
     };
     EXPECT_EQ(texts, expected);
     EXPECT_EQ(checks,
               (std::map<int, bool>{{1016, false}, {1017, false}, {1024, false}, {1025, true}}));
     EXPECT_FALSE(QFile::exists(SettingsStore::filePath()));
-    EXPECT_EQ(record.prm2, 0);
+    EXPECT_EQ(record.prm2, 2);
     EXPECT_EQ(record.vitv, 5);
     EXPECT_EQ(record.vitp, 2);
+}
+
+TEST_F(AcqPrmDlgTest, PortShownIsTheOneInitOpensAndOkKeepsIt) {
+    // Stored port (-1: none), shown text, stored after OK.
+    const struct {
+        int stored;
+        const char* shown;
+        int kept;
+    } cases[] = {{-1, "2", 2}, {0, "0", 0}, {7, "7", 7}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        QFile::remove(SettingsStore::filePath());
+        if (c.stored >= 0)
+            SettingsStore::writeInt(section, "prm2", c.stored);
+        AcqPrm record;
+        QString shown;
+        const auto r = runDialog(record, [&](QWidget* w) {
+            shown = text(w, 1039);
+            click(w, 1);
+        });
+        EXPECT_EQ(r.result, 1);
+        EXPECT_EQ(shown, c.shown);
+        EXPECT_EQ(SettingsStore::getInt(section, "prm2", -1), c.kept);
+    }
 }
 
 TEST_F(AcqPrmDlgTest, PresetsFillTheControls) {

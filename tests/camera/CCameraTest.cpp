@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QMessageBox>
 
+#include <map>
 #include <memory>
 
 namespace {
@@ -91,6 +92,25 @@ TEST_F(CCameraTest, InitTakesPortAndTimeBaseFromTheStore) {
         if (f[0] == 0x66 && f[1] == 0x4F)
             residualLow = f[2];
     EXPECT_EQ(residualLow, 135);
+}
+
+TEST_F(CCameraTest, HeadlessHostGivesTheRecordAndTheDevicePath) {
+    AcqPrm prm;
+    prm.prm2 = 5;
+    prm.bdt = 45;
+    prm.img_w = 100;
+    camera->setParameters(prm);
+    link().setPortPath("/dev/serial/by-id/usb-camera");
+    camera->initFromParameters();
+    link().setPortPath({});
+    ASSERT_EQ(port.openedPaths.size(), 1u);
+    EXPECT_EQ(port.openedPaths[0], "/dev/serial/by-id/usb-camera") << "the path, not COM5";
+    EXPECT_EQ(camera_protocol::timeBase(), 45);
+    EXPECT_EQ(camera->getWidth(), 100);
+    camera->reglage();
+    EXPECT_EQ(port.written.size(), startUpBytes + settingsBytes);
+    EXPECT_FALSE(QFile::exists(SettingsStore::filePath()))
+        << "the store is neither read nor written";
 }
 
 TEST_F(CCameraTest, DarkCaptureThenSubtraction) {
@@ -325,4 +345,34 @@ TEST_F(CCameraTest, HostHooksReceiveProgressAndMessagesInsteadOfBoxes) {
     kovrel::setMessageSink(nullptr);
     EXPECT_EQ(sunk, std::vector<QString>{QStringLiteral("Erreur lecture image")});
     EXPECT_TRUE(watcher.messages().empty());
+}
+
+TEST_F(CCameraTest, ValuesTheDialogWouldRefuseAreBroughtIntoItsRangesBeforeUpload) {
+    struct Case {
+        const char* key;
+        int stored;
+        int inRecord;
+    };
+    const Case cases[] = {
+        {"pause_s", -5, 0}, {"pause_s", 4000, 3600},  {"pause_cs", -3, 0}, {"pause_cs", 250, 99},
+        {"prm1", 64, 63},   {"prm1", -1, 0},          {"prm3", 32, 31},    {"C", -1, 0},
+        {"Y2", 99, 31},     {"Y1", 40, 31},           {"M", -7, 0},        {"bdt", -1, 90},
+        {"bdt", 0, 90},     {"bdt", 2147483647, 819}, {"bdt", 819, 819},   {"pause_cs", 99, 99},
+    };
+    for (const Case& c : cases) {
+        QFile::remove(SettingsStore::filePath());
+        store({{c.key, c.stored}});
+        showParameters(*camera); // Cancel: the loaded values stay in force
+        std::map<std::string, int> record;
+        camera->parameters().save([&](const char* key, int v) { record[key] = v; });
+        EXPECT_EQ(record[c.key], c.inRecord) << c.key << " " << c.stored;
+        EXPECT_EQ(SettingsStore::getInt(section, c.key, 12345), c.stored)
+            << "the store is untouched";
+    }
+    // The time base the exposure arithmetic uses, whichever way it comes in.
+    for (auto [stored, used] : {std::pair{-1, 90}, {0, 90}, {2147483647, 819}, {45, 45}}) {
+        store({{"bdt", stored}});
+        camera->init();
+        EXPECT_EQ(camera_protocol::timeBase(), used) << stored;
+    }
 }

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 
 #include <memory>
 #include <thread>
@@ -125,4 +126,24 @@ TEST_F(CameraPtyTest, BinnedFullWidthLinesOverTheLine) {
         const unsigned s = samples[2 * i] + samples[2 * i + 1];
         ASSERT_EQ(px[i], std::min(s, 255u) * 128) << i;
     }
+}
+
+TEST(CameraExit, StaticCameraClosesItsPortLastWithTheWaitAndThePurge) {
+    PtyPair pty;
+    QDir().mkpath(QString::fromStdString(serialPortsFolder()));
+    const std::string link = serialPortsFolder() + "/COM9";
+    ::unlink(link.c_str());
+    ASSERT_EQ(::symlink(pty.slavePath().c_str(), link.c_str()), 0);
+    QProcess probe;
+    probe.start(QStringLiteral(CAMERA_EXIT_PROBE), {QStringLiteral("9")});
+    ASSERT_TRUE(probe.waitForFinished(30000));
+    ::unlink(link.c_str());
+    EXPECT_EQ(probe.exitCode(), 0);
+    const QStringList lines =
+        QString::fromUtf8(probe.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << lines.join(' ').toStdString();
+    EXPECT_EQ(lines[0], "open");
+    ASSERT_TRUE(lines[1].startsWith("purge ")) << lines[1].toStdString();
+    EXPECT_GE(lines[1].mid(6).toInt(), 100); // the close delay came first
+    EXPECT_EQ(lines[2], "close");
 }

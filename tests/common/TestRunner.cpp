@@ -1,6 +1,7 @@
-// Every test gets its own settings folder (XDG_CONFIG_HOME) and the process an
-// offscreen Qt application, so tests never see the user's settings or screen,
-// nor what an earlier test of the same process left in the store. A modal
+// Every test gets its own settings and data folders (XDG_CONFIG_HOME,
+// XDG_DATA_HOME) and the process an offscreen Qt application, so tests never
+// see the user's settings, files or screen, nor what an earlier test of the
+// same process left there. A modal
 // window that no test expects fails that test instead of hanging the run.
 #include "common/TestRunner.h"
 
@@ -16,38 +17,45 @@
 
 namespace {
 
-void useConfigFolder(const TempDir& dir) {
-    ::setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+// Settings, and user data such as guide logs.
+struct UserFolders {
+    TempDir config;
+    TempDir data;
+};
+
+void useFolders(const UserFolders& f) {
+    ::setenv("XDG_CONFIG_HOME", f.config.path().c_str(), 1);
+    ::setenv("XDG_DATA_HOME", f.data.path().c_str(), 1);
 }
 
 // Suite set-ups (simulators started once per suite) use the process's folder;
 // each test runs in a fresh one, as it does when ctest runs it alone.
 class FreshSettingsPerTest : public ::testing::EmptyTestEventListener {
 public:
-    explicit FreshSettingsPerTest(const TempDir& processFolder) : process(processFolder) {}
+    explicit FreshSettingsPerTest(const UserFolders& processFolders) : process(processFolders) {}
     void OnTestStart(const ::testing::TestInfo&) override {
-        folder = std::make_unique<TempDir>();
-        useConfigFolder(*folder);
+        folders = std::make_unique<UserFolders>();
+        useFolders(*folders);
     }
     void OnTestEnd(const ::testing::TestInfo&) override {
-        useConfigFolder(process);
-        folder.reset();
+        useFolders(process);
+        folders.reset();
     }
 
 private:
-    const TempDir& process;
-    std::unique_ptr<TempDir> folder;
+    const UserFolders& process;
+    std::unique_ptr<UserFolders> folders;
 };
 
 } // namespace
 
 int runZermicTests(int argc, char** argv) {
-    TempDir config;
-    useConfigFolder(config);
+    UserFolders folders;
+    useFolders(folders);
     if (!std::getenv("QT_QPA_PLATFORM"))
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     ::testing::InitGoogleMock(&argc, argv);
-    ::testing::UnitTest::GetInstance()->listeners().Append(new FreshSettingsPerTest(config));
+    ::testing::UnitTest::GetInstance()->listeners().Append(new FreshSettingsPerTest(folders));
     QApplication app(argc, argv);
     UnexpectedModalGuard guard;
     return RUN_ALL_TESTS();

@@ -128,10 +128,14 @@ TEST_F(AccumulationRun, FailedFirstReadoutCreatesNoAccumulator) {
     EXPECT_FALSE(view().state().accumulating);
     EXPECT_EQ(view().accumulator(), nullptr);
     EXPECT_TRUE(frame().commands().isEnabled(cmd::StartCumul));
+    // What the failed transfer left is no image: not written, and the bar names it.
+    EXPECT_FALSE(QFile::exists(savedName(0)));
+    EXPECT_EQ(frame().promptText(),
+              QStringLiteral("Erreur caméra : image %1 non enregistrée").arg(savedName(0)));
 }
 
 // Each way a run ends mid-sequence: the camera gone (a failed readout, counted
-// and saved but never added), the user's stop, a file of another size opened.
+// but neither saved nor added), the user's stop, a file of another size opened.
 enum class RunEnd { CameraGone, UserStop, FileOpened };
 
 class AccumulationEnd : public AccumulationRun, public ::testing::WithParamInterface<RunEnd> {};
@@ -197,4 +201,29 @@ INSTANTIATE_TEST_SUITE_P(Ends, AccumulationEnd,
                              default:
                                  return "FileOpened";
                              }
+                         });
+
+// A stop before the second image, straight away or after a pause: the sum is
+// the first image alone.
+class AccumulationEarlyStop : public AccumulationRun, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(AccumulationEarlyStop, LeavesTheFirstImageOnce) {
+    const bool pauseFirst = GetParam();
+    SimulatorProcess camsim({"--time-scale", "0.05"});
+    ASSERT_TRUE(start());
+    // Ten seconds between images: the stop comes well before the second.
+    setSequence(5, "1", 100);
+    EXPECT_TRUE(runCommand(cmd::StartCumul).empty());
+    ASSERT_NE(view().accumulator(), nullptr);
+    if (pauseFirst)
+        action(cmd::LoopPause)->trigger();
+    action(cmd::LoopStop)->trigger();
+    EXPECT_EQ(view().sequenceEngine().count(), 1);
+    EXPECT_EQ(view().accumulator(), nullptr);
+    EXPECT_EQ(Plane::of(doc().image).v, savedImage(0).v);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stops, AccumulationEarlyStop, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "PauseThenStop" : "Stop";
                          });

@@ -1,4 +1,5 @@
 // The whole program against the camera simulator on a pseudo-terminal.
+#include "../app/ViewFiles.h"
 #include "CommandIds.h"
 #include "SettingsStore.h"
 #include "SimulatorRun.h"
@@ -38,8 +39,7 @@ protected:
         SettingsStore::writeInt("AcqPrm", "pause_cs", 0);
         SettingsStore::writeInt("AcqPrm", "img_w", 1280);
         SettingsStore::writeInt("AcqPrm", "img_h", 1024);
-        // The port as a user sets it in the dialog: the record's own default
-        // (0) would send the driver's reopening after a fault to COM0.
+        // The port as a user sets it in the dialog.
         SettingsStore::writeInt("AcqPrm", "prm2", 2);
     }
 
@@ -304,4 +304,49 @@ TEST_F(CamsimFixture, WhileGuidingOnlyTheGuidingPanelStopsTheLoop) {
     frame().commands().post(cmd::GuidingStop);
     EXPECT_TRUE(QTest::qWaitFor([this] { return !view().state().loopRunning; }, 5000));
     EXPECT_FALSE(view().guidingActive());
+}
+
+TEST_F(CamsimFixture, FileOpenedDuringALoopIsNeverNamedByTheCameraImage) {
+    TempDir dir;
+    SettingsStore::writeInt("SeqPrm", "saveImg", 0);
+    SettingsStore::writeInt("SeqPrm", "mode_delai", 1);
+    SettingsStore::writeInt("SeqPrm", "periode_ds", 1);
+    SimulatorProcess camsim = quickCamsim({});
+    ASSERT_TRUE(start());
+    {
+        ModalWatcher ok(pressOk);
+        action(cmd::CameraParams)->trigger();
+        action(cmd::SequenceParams)->trigger();
+    }
+    action(cmd::LoopStart)->trigger();
+    ASSERT_TRUE(view().state().loopRunning);
+    // A file of the camera's size (its array is reused) and one of another.
+    const struct {
+        const char* name;
+        int width;
+        int height;
+    } cases[] = {{"same.fit", 1280, 1024}, {"small.fit", 64, 48}};
+    std::vector<std::pair<QString, QByteArray>> files;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString p =
+            viewfiles::writeFits(dir, c.name, c.width, c.height, [](int, int) { return 7; });
+        QFile f(p);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        files.emplace_back(p, f.readAll());
+        ASSERT_TRUE(theApp.openDocumentFile(p));
+        EXPECT_EQ(frame().windowTitle(), QString::fromUtf8(c.name) + " - Zermic");
+        const int n = view().sequenceEngine().count();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return view().sequenceEngine().count() > n; }, 10000));
+        EXPECT_TRUE(view().state().loopRunning);
+        EXPECT_TRUE(doc().pathName().isEmpty());
+        EXPECT_EQ(frame().windowTitle(), "Sans titre - Zermic");
+        EXPECT_TRUE(looksLikeAnImage());
+    }
+    action(cmd::LoopStop)->trigger();
+    for (const auto& [p, bytes] : files) {
+        QFile f(p);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), bytes);
+    }
 }

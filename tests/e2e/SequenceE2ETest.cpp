@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+using ::testing::DoubleNear;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::Pair;
@@ -62,8 +63,10 @@ protected:
     // One simulator for the whole suite, as a camera stays plugged in while
     // the program is restarted.
     static void SetUpTestSuite() {
-        sim = std::make_unique<CamsimProcess>(std::vector<std::string>{
-            "--port", std::to_string(kPort), "--time-scale", "0.05", "--scene", "ramp"});
+        logDir = std::make_unique<TempDir>();
+        sim = std::make_unique<CamsimProcess>(
+            std::vector<std::string>{"--port", std::to_string(kPort), "--time-scale", "0.05",
+                                     "--scene", "ramp", "--log", logDir->file("camsim.log")});
         // Serving once it has linked the port and said so.
         const std::string said = "camsim: COM" + std::to_string(kPort) + " -> ";
         for (std::string line = sim->readLine(10000); !line.empty(); line = sim->readLine(10000))
@@ -73,7 +76,25 @@ protected:
             }
         sim.reset();
     }
-    static void TearDownTestSuite() { sim.reset(); }
+    static void TearDownTestSuite() {
+        sim.reset();
+        logDir.reset();
+    }
+
+    // The exposures the simulator has started since the log held `from` bytes.
+    static std::vector<double> exposuresLogged(std::streamoff from) {
+        std::ifstream log(logDir->file("camsim.log"));
+        log.seekg(from);
+        std::vector<double> seconds;
+        for (std::string line; std::getline(log, line);)
+            if (const std::size_t at = line.find("exposing "); at != std::string::npos)
+                seconds.push_back(std::stod(line.substr(at + 9)));
+        return seconds;
+    }
+    static std::streamoff logSize() {
+        std::ifstream log(logDir->file("camsim.log"), std::ios::ate);
+        return log ? std::streamoff(log.tellg()) : 0;
+    }
 
     QString path(const std::string& name) const { return QString::fromStdString(tmp.file(name)); }
 
@@ -183,10 +204,12 @@ protected:
     TempDir tmp;
     static std::unique_ptr<CamsimProcess> sim;
     static std::string terminal; // the pseudo-terminal it serves
+    static std::unique_ptr<TempDir> logDir;
 };
 
 std::unique_ptr<CamsimProcess> SequenceE2E::sim;
 std::string SequenceE2E::terminal;
+std::unique_ptr<TempDir> SequenceE2E::logDir;
 
 TEST_F(SequenceE2E, ThreeExposuresFromTheFileAreNegatedSavedAndTheLoopStops) {
     writeSequenceFile("3\n0.1\n0.2\n0.3\n");
@@ -202,11 +225,16 @@ TEST_F(SequenceE2E, ThreeExposuresFromTheFileAreNegatedSavedAndTheLoopStops) {
     EXPECT_EQ(*std::max_element(reference.begin(), reference.end()), kSampleMax);
     EXPECT_EQ(*std::min_element(reference.begin(), reference.end()), 0);
 
+    const std::streamoff logStart = logSize();
     const Run run = runSequence();
     ASSERT_TRUE(run.stopped);
     EXPECT_THAT(run.messages, IsEmpty());
     EXPECT_THAT(run.progress,
                 ElementsAre(Pair("0/3", "0.10"), Pair("1/3", "0.20"), Pair("2/3", "0.30")));
+    // The camera itself exposed what the file says.
+    EXPECT_THAT(
+        exposuresLogged(logStart),
+        ElementsAre(DoubleNear(0.1, 0.002), DoubleNear(0.2, 0.002), DoubleNear(0.3, 0.002)));
     EXPECT_EQ(view().sequenceEngine().count(), 3);
     EXPECT_EQ(view().sequenceEngine().failedSaves(), 0);
     EXPECT_FALSE(sequenceTimerArmed());

@@ -2,11 +2,13 @@
 #include "ImageOpen.h"
 #include "ImageSave.h"
 #include "TestFiles.h"
+#include "common/InChild.h"
 #include "common/TempDir.h"
 
 #include <QStringList>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <sys/stat.h>
 
 namespace {
@@ -399,4 +401,36 @@ TEST(ImageLoadMessage, NamesTheFileAndTheReason) {
         seen << m;
     }
     EXPECT_TRUE(imageLoadMessage(ImageLoadResult::Ok, path).isEmpty());
+}
+
+TEST(ImageOpen, PipesAndDevicesAreRefusedWithoutHanging) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.file("pipe.fit").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("/dev/zero", dir.file("zero.fit").c_str()), 0);
+    ASSERT_EQ(::symlink("/dev/zero", dir.file("zero.img").c_str()), 0);
+    ASSERT_EQ(::symlink("/dev/null", dir.file("null.eip").c_str()), 0);
+    for (const char* name : {"pipe.fit", "zero.fit", "zero.img", "null.eip"}) {
+        const std::string path = dir.file(name);
+        const std::optional<int> r = runInChild([&] {
+            ImageBuffer image;
+            return int(loadImageFile(image, path.c_str()));
+        });
+        ASSERT_TRUE(r.has_value()) << name << ": the open hung";
+        EXPECT_EQ(*r, int(ImageLoadResult::CannotOpen)) << name;
+    }
+}
+
+TEST_F(Reader, HeaderSearchStopsAfterItsBound) {
+    // Records of blank cards; END in the last record searched, or one past it.
+    for (int records : {kMaxFitsHeaderBlocks, kMaxFitsHeaderBlocks + 1}) {
+        Bytes bytes(std::size_t(records) * kFitsBlockSize, ' ');
+        const std::vector<std::string> cards = imageCards(16, 2, 1, 1);
+        for (std::size_t i = 0; i < cards.size(); ++i)
+            std::copy(cards[i].begin(), cards[i].end(), bytes.begin() + i * kFitsCardSize);
+        std::memcpy(bytes.data() + bytes.size() - kFitsBlockSize, "END", 3);
+        bytes.resize(bytes.size() + kFitsBlockSize, 0);
+        EXPECT_EQ(load("long.fit", bytes),
+                  records == kMaxFitsHeaderBlocks ? ImageLoadResult::Ok : ImageLoadResult::NotFits)
+            << records;
+    }
 }

@@ -5,6 +5,7 @@
 #include "common/FileSizeLimit.h"
 #include "common/TempDir.h"
 
+#include <QStringList>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -184,19 +185,97 @@ TEST(SafeSave, FailedSavesLeaveThePreviousFileIntact) {
     EXPECT_EQ(pixelsOf(image), randomPixels(300 * 200, 4));
 }
 
-TEST(SafeSave, ReadOnlyFolderRefusesTheSave) {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root writes into read-only folders";
-    TempDir dir;
-    const std::string folder = dir.file("ro");
-    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
-    const Bytes old(10, 'x');
-    writeBytes(folder + "/a.fit", old);
-    ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
+// The permission cases need an ordinary user: root writes everywhere. Under
+// root the test runs itself again as nobody.
+TEST(SafeSave, PermissionsOfFileAndFolderAsAnOrdinaryUser) {
+    const char* self = "SafeSave.PermissionsOfFileAndFolderAsAnOrdinaryUser";
+    if (::geteuid() == 0) {
+        QString output;
+        const QString exe =
+            QString::fromStdString(std::filesystem::read_symlink("/proc/self/exe").string());
+        QStringList args;
+        args << QStringLiteral("--reuid=nobody") << QStringLiteral("--regid=nogroup")
+             << QStringLiteral("--clear-groups") << exe
+             << QStringLiteral("--gtest_filter=") + QString::fromLatin1(self);
+        const int code = runProgram(QStringLiteral("setpriv"), args, &output);
+        EXPECT_EQ(code, 0) << output.toStdString();
+        EXPECT_TRUE(output.contains(QStringLiteral("[       OK ] ") + QString::fromLatin1(self)))
+            << output.toStdString();
+        return;
+    }
     ImageBuffer image;
     fillImage(image, 2, 2, {1, 2, 3, 4});
-    EXPECT_EQ(saveFits(q(folder + "/a.fit"), image, 1), 1);
-    EXPECT_EQ(readBytes(folder + "/a.fit"), old);
+    Bytes saved;
+    {
+        TempDir ref;
+        ASSERT_EQ(saveFits(q(ref.file("a.fit")), image, 1), 0);
+        saved = readBytes(ref.file("a.fit"));
+    }
+    // Folder and file modes (0 for no file), saveFits' result, and whether the
+    // file then holds the new image (otherwise it is untouched).
+    const struct {
+        mode_t folder;
+        mode_t file;
+        int result;
+        bool written;
+    } cases[] = {
+        {0755, 0644, 0, true},                       // replaced through a temporary file
+        {0755, 0444, 1, false},                      // write-protected: refused, not replaced
+        {0755, 0, 0, true},                          // a new file
+        {0555, 0644, 0, true},                       // no temporary possible: rewritten in place
+        {0555, 0444, 1, false}, {0555, 0, 1, false}, // no new name in a read-only folder
+    };
+    // Longer than the new file, so an in-place write must cut it.
+    const Bytes old(8000, 'x');
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::oct << c.folder << " " << c.file);
+        TempDir dir;
+        const std::string folder = dir.file("d");
+        const std::string target = folder + "/a.fit";
+        ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+        if (c.file) {
+            writeBytes(target, old);
+            ASSERT_EQ(::chmod(target.c_str(), c.file), 0);
+        }
+        ASSERT_EQ(::chmod(folder.c_str(), c.folder), 0);
+        const std::vector<std::string> before = namesIn(folder);
+        EXPECT_EQ(saveFits(q(target), image, 1), c.result);
+        if (c.written) {
+            EXPECT_EQ(readBytes(target), saved);
+        } else if (c.file) {
+            EXPECT_EQ(readBytes(target), old);
+        }
+        if (c.file) {
+            struct stat info {};
+            ASSERT_EQ(::stat(target.c_str(), &info), 0);
+            EXPECT_EQ(info.st_mode & 07777, c.file);
+        }
+        if (c.folder == 0555) {
+            EXPECT_EQ(namesIn(folder), before);
+        }
+    }
+    // An in-place rewrite that fails midway says the old file is gone.
+    TempDir dir;
+    const std::string folder = dir.file("d");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    writeBytes(folder + "/a.fit", old);
+    ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
+    FileSizeLimit limit(2880);
+    EXPECT_EQ(saveFits(q(folder + "/a.fit"), image, 1), 2);
+}
+
+TEST(SafeSave, WriteProtectedFileIsKeptEvenFromRoot) {
+    TempDir dir;
+    const std::string target = dir.file("a.fit");
+    const Bytes old(10, 'x');
+    writeBytes(target, old);
+    ASSERT_EQ(::chmod(target.c_str(), 0444), 0);
+    ImageBuffer image;
+    fillImage(image, 2, 2, {1, 2, 3, 4});
+    EXPECT_EQ(saveFits(q(target), image, 1), 1);
+    EXPECT_EQ(writeBmp(q(target), bitmap24(2, 2).data(), 2, 2, 24), 1);
+    EXPECT_EQ(readBytes(target), old);
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"a.fit"});
 }
 
 TEST(SafeSave, ReplacingKeepsPermissionsAndFollowsLinks) {
@@ -230,6 +309,10 @@ TEST(SafeSave, ReplacingKeepsPermissionsAndFollowsLinks) {
 }
 
 TEST(SaveMessages, NameTheFile) {
-    EXPECT_TRUE(imageSaveFailedMessage(QStringLiteral("/x/é.fit")).contains("/x/é.fit"));
+    EXPECT_EQ(imageSaveFailedMessage(QStringLiteral("/x/é.fit"), true),
+              "Impossible d'enregistrer le fichier /x/é.fit. Le fichier précédent est resté "
+              "intact.");
+    EXPECT_EQ(imageSaveFailedMessage(QStringLiteral("/x/é.fit"), false),
+              "Impossible d'enregistrer le fichier /x/é.fit.");
     EXPECT_FALSE(noImageToSaveMessage().isEmpty());
 }

@@ -9,7 +9,9 @@
 #include <QMessageBox>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <QWheelEvent>
+#include <QtTest/qtestspontaneevent.h>
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
@@ -421,6 +423,45 @@ TEST(Controls, RadioGroupNoneCheckedReadsMinusOne) {
     EXPECT_FALSE(findControlAs<QRadioButton>(&w, 1010)->isChecked()) << "groups are separate";
     save.radio(1010, c);
     EXPECT_EQ(c, -1) << "index 1 names no button of a one-button group";
+}
+
+TEST(Panel, CloseBoxHidesButQuitAndClosingEveryWindowGoThrough) {
+    for (const bool quit : {true, false}) {
+        SCOPED_TRACE(quit ? "quit" : "closeAllWindows");
+        QMainWindow main;
+        main.show();
+        SamplePanel shown(&main);
+        SamplePanel hidden(&main);
+        ASSERT_TRUE(shown.create(0, 0, true));
+        ASSERT_TRUE(hidden.create(0, 0, false));
+        shown.show();
+
+        // The close box: the panel hides and keeps its window.
+        QDialog* w = shown.window();
+        QCloseEvent box;
+        QSpontaneKeyEvent::setSpontaneous(&box);
+        qApp->notify(w, &box);
+        EXPECT_FALSE(shown.isVisible());
+        EXPECT_EQ(shown.window(), w);
+        EXPECT_TRUE(main.isVisible());
+        shown.show();
+
+        // The program's own loop ends with 0 once every window has closed; a
+        // refusal leaves it to the guard.
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(7); });
+        guard.start(10000);
+        QTimer::singleShot(0, &main, [quit] {
+            if (quit)
+                QCoreApplication::quit();
+            else
+                QApplication::closeAllWindows();
+        });
+        EXPECT_EQ(QApplication::exec(), 0);
+        EXPECT_FALSE(main.isVisible());
+        EXPECT_FALSE(shown.isVisible());
+    }
 }
 
 // The test support itself: a box nobody expects, or a dialog a watcher leaves

@@ -347,3 +347,41 @@ TEST_F(SeqPrmDialogTest, BrowsedPathsReplaceTheirMemberAndSurviveCancel) {
     });
     EXPECT_EQ(stored("imgpath"), images + "/");
 }
+
+TEST_F(SeqPrmDialogTest, EmptyImageFolderMeansTheDefaultNeverTheRoot) {
+    const QString fallback = CSeqPrmDialog::defaultImageDirectory();
+    struct Case {
+        const char* name;
+        QString storedDir; // in the store before the showing
+        QString typed;     // typed over it; null: left as shown
+        int button;
+        QString inForce;
+    };
+    const Case cases[] = {
+        {"typed empty, OK", "/data/img/", "", 1, fallback},
+        {"typed blanks, OK", "/data/img/", "  ", 1, fallback},
+        {"stored empty, OK", "", QString(), 1, fallback},
+        {"stored empty, Cancel", "", QString(), 2, fallback},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        SettingsStore::writeString(section, "imgpath", c.storedDir);
+        SettingsStore::writeInt(section, "saveImg", 1);
+        QString shown;
+        EXPECT_EQ(show([&](QWidget* w) {
+                      shown = edit(w, 1019)->text();
+                      if (!c.typed.isNull())
+                          edit(w, 1019)->setText(c.typed);
+                      click(w, c.button);
+                  }),
+                  c.button)
+            << c.name;
+        EXPECT_EQ(dlg.imageDirectory, c.inForce) << c.name;
+        if (c.storedDir.isEmpty()) {
+            EXPECT_EQ(shown, fallback) << c.name;
+        }
+        if (c.button == 1) {
+            EXPECT_EQ(stored("imgpath"), c.inForce) << c.name;
+        }
+    }
+}

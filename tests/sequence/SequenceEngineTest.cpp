@@ -7,6 +7,8 @@
 #include "SequenceHost.h"
 #include "SettingsStore.h"
 
+#include "../camera/ScriptedPort.h"
+#include "SerialLink.h"
 #include "common/ModalWatcher.h"
 #include "common/TempDir.h"
 
@@ -19,6 +21,7 @@
 
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,9 +54,9 @@ public:
     void showProgress(int n, int total) override {
         log(QString::asprintf("progress %d/%d", n, total).toStdString());
     }
-    bool saveDocument(const QString& path) override {
+    bool saveDocument(const QString& path, std::optional<AcqExposure> exposure) override {
         saved.push_back(path);
-        return saveFits(path, image, 0) == 0;
+        return saveFits(path, image, 0, exposure) == 0;
     }
     void stopLoop() override {
         log("stop");
@@ -69,12 +72,12 @@ public:
         return engine.startSequence();
     }
     // One loop step; the camera's image is a ramp that changes from step to step.
-    void step() {
+    void step(bool imageRead = true) {
         engine.beforeAcquisition();
         for (int i = 0; i < image.width * image.height; ++i)
             image.pixels[i] = static_cast<unsigned short>(1000 * engine.count() + i);
         image.invalidateStats();
-        engine.afterAcquisition();
+        engine.afterAcquisition(imageRead);
     }
     // Steps until the engine stops the loop; the number of images taken.
     int runToEnd(int limit = 20000) {
@@ -106,6 +109,18 @@ private:
 QString writeSeq(const TempDir& dir, const std::string& name, const std::string& text) {
     std::ofstream(dir.file(name)) << text;
     return QString::fromStdString(dir.file(name));
+}
+
+// The ACQ-ps and ACQ-pc cards of a saved file.
+std::pair<long, long> exposureCards(const QString& path) {
+    std::ifstream in(path.toStdString(), std::ios::binary);
+    std::string header(2880, ' ');
+    in.read(header.data(), std::streamsize(header.size()));
+    auto card = [&](const char* key) {
+        const std::size_t at = header.find(key);
+        return at == std::string::npos ? -1L : std::stol(header.substr(at + 14, 16));
+    };
+    return {card("COMMENT ACQ-ps"), card("COMMENT ACQ-pc")};
 }
 
 void later(std::function<void()> fn) {
@@ -365,4 +380,125 @@ TEST(SequenceEngine, ConstructionValuesApplyUntilTheDialogIsOpened) {
     view.step();
     EXPECT_THAT(view.takeLog(), ElementsAre("set 100", "kill", "count 0000", "set 2000"));
     EXPECT_EQ(view.image.pixels[3], 65535 - 3);
+}
+
+TEST(SequenceEngine, FileExposuresReachTheCameraBeforeTheirImageAndTheSavedCards) {
+    ScriptedPort port;
+    ManualClock clock{1000};
+    SerialLink::setPort(&port);
+    SerialLink::setClock(&clock);
+    {
+        TempDir dir;
+        TestView view;
+        // The view's first upload: the record's 1 s is what the camera last received.
+        view.cam->init();
+        view.cam->reglage();
+        view.dialog.readParamFile = 1;
+        // 2.35 is 2 s 34 in the record both times: no second upload.
+        view.dialog.paramFile = writeSeq(dir, "x.seq", "5 1 0.5 0.5 2.35 2.35");
+        view.dialog.saveEachImage = 1;
+        view.dialog.baseName = "cam";
+        view.dialog.imageDirectory = QString::fromStdString(dir.path()) + "/";
+        SettingsStore::writeInt("AcqPrm", "pause_s", 7);
+        SettingsStore::writeInt("AcqPrm", "pause_cs", 3);
+        ASSERT_EQ(view.start(), 0);
+        const bool uploads[] = {false, true, false, true, false};
+        for (bool upload : uploads) {
+            const int n = view.engine.count();
+            port.written.clear();
+            view.step();
+            const Bytes sent = port.written;
+            // What an upload of this image's record sends, byte for byte.
+            port.written.clear();
+            view.cam->reglage();
+            EXPECT_EQ(sent, upload ? port.written : Bytes{}) << "image " << n;
+        }
+        using Cards = std::pair<long, long>;
+        const Cards cards[] = {{1, 0}, {0, 50}, {0, 50}, {2, 34}, {2, 34}};
+        ASSERT_EQ(view.saved.size(), std::size(cards));
+        for (std::size_t i = 0; i < view.saved.size(); ++i)
+            EXPECT_EQ(exposureCards(view.saved[i]), cards[i]) << i;
+
+        // Without a file the cards still show the stored settings.
+        view.dialog.readParamFile = 0;
+        ASSERT_EQ(view.start(), 0);
+        port.written.clear();
+        view.step();
+        EXPECT_TRUE(port.written.empty());
+        EXPECT_EQ(exposureCards(view.saved.back()), Cards(7, 3));
+    }
+    SerialLink::setPort(nullptr);
+    SerialLink::setClock(nullptr);
+}
+
+TEST(SequenceEngine, ImageTheCameraFailedToReadIsCountedButNeverSaved) {
+    TempDir dir;
+    TestView view;
+    view.dialog.saveEachImage = 1;
+    view.dialog.baseName = "cam";
+    view.dialog.imageDirectory = QString::fromStdString(dir.path()) + "/";
+    ASSERT_EQ(view.start(), 0);
+    view.step();
+    view.step(false);
+    EXPECT_EQ(view.engine.count(), 2);
+    EXPECT_EQ(QDir(QString::fromStdString(dir.path())).entryList(QDir::Files),
+              QStringList{"cam0000.fit"});
+    EXPECT_EQ(view.status, QStringLiteral("Erreur caméra : image %1cam0001.fit non enregistrée")
+                               .arg(view.dialog.imageDirectory));
+    ASSERT_EQ(view.start(), 0);
+    EXPECT_TRUE(view.status.isEmpty()) << "the next sequence puts the bar back";
+}
+
+TEST(SequenceEngine, NewSequenceNumbersOnAfterTheImagesAlreadyOnDisk) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> files;
+        const char* base;
+        int next;
+    };
+    const Case cases[] = {
+        {"empty folder", {}, "cam", 0},
+        {"highest, not count", {"cam0000.fit", "cam0041.fit"}, "cam", 42},
+        {"five digits", {"cam10000.fit"}, "cam", 10001},
+        {"other names are not ours",
+         {"cam12.fit", "cam0009.fits", "cam0009.fit.bak", "xcam0008.fit", "m31_0007.fit",
+          "cam00a1.fit"},
+         "cam",
+         0},
+        {"base name with a folder part", {"sub/n0004.fit"}, "sub/n", 5},
+        {"regular-expression characters in the base", {"c.m0003.fit", "cxm0009.fit"}, "c.m", 4},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        QDir().mkpath(QString::fromStdString(dir.file("sub")));
+        for (const std::string& f : c.files)
+            std::ofstream(dir.file(f)) << "x";
+        EXPECT_EQ(nextSequenceNumber(QString::fromStdString(dir.path()) + "/", c.base), c.next)
+            << c.name;
+    }
+    EXPECT_EQ(nextSequenceNumber("/nonexistent/dir/", "cam"), 0);
+
+    // A second run leaves the first run's images as they were.
+    TempDir dir;
+    TestView view;
+    view.dialog.saveEachImage = 1;
+    view.dialog.baseName = "cam";
+    view.dialog.imageDirectory = QString::fromStdString(dir.path()) + "/";
+    for (int run = 0; run < 2; ++run) {
+        ASSERT_EQ(view.start(), 0);
+        view.step();
+        view.step();
+    }
+    std::ofstream(dir.file("cam0005.fit")) << "later";
+    view.step(); // number 4
+    view.step(); // 5 appeared meanwhile: 6
+    EXPECT_EQ(QDir(QString::fromStdString(dir.path())).entryList(QDir::Files, QDir::Name),
+              QStringList({"cam0000.fit", "cam0001.fit", "cam0002.fit", "cam0003.fit",
+                           "cam0004.fit", "cam0005.fit", "cam0006.fit"}));
+    ImageBuffer first;
+    ASSERT_EQ(loadImageFile(first, QString::fromStdString(dir.file("cam0001.fit"))),
+              ImageLoadResult::Ok);
+    EXPECT_EQ(first.pixels[0], 1000) << "the first run's second image";
+    std::ifstream later(dir.file("cam0005.fit"));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(later), {}), "later");
 }

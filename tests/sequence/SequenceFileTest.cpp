@@ -1,5 +1,6 @@
 #include "SequenceFile.h"
 
+#include "common/InChild.h"
 #include "common/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,8 @@
 #include <clocale>
 #include <fstream>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -112,4 +115,35 @@ TEST(SequenceFile, DecimalPointWhateverTheLocale) {
     EXPECT_TRUE(f.nextExposure(s));
     EXPECT_EQ(s, 2.5f);
     std::locale::global(previous);
+}
+
+TEST(SequenceFile, PipesAndDevicesCannotBeOpenedAndNothingHangs) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.file("pipe.seq").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("/dev/zero", dir.file("zero.seq").c_str()), 0);
+    for (const char* name : {"pipe.seq", "zero.seq"}) {
+        const QString path = QString::fromStdString(dir.file(name));
+        const std::optional<int> r = runInChild([&] {
+            SequenceFile f;
+            return f.open(path) ? 1 : 0;
+        });
+        ASSERT_TRUE(r.has_value()) << name << ": the open hung";
+        EXPECT_EQ(*r, 0) << name;
+    }
+}
+
+TEST(SequenceFile, LongFilesReadAcrossTheBuffer) {
+    TempDir dir;
+    std::string text = "3000";
+    for (int i = 0; i < 3000; ++i)
+        text += i % 2 ? " 0.25" : "\n1.5";
+    SequenceFile f;
+    ASSERT_TRUE(f.open(writeFile(dir, "long.seq", text)));
+    int n = 0;
+    ASSERT_TRUE(f.readCount(n));
+    int read = 0;
+    float s = 0;
+    for (; f.nextExposure(s); ++read)
+        ASSERT_EQ(s, read % 2 ? 0.25f : 1.5f) << read;
+    EXPECT_EQ(read, 3000);
 }

@@ -1,0 +1,230 @@
+#include "CameraWorker.h"
+
+#include "CCamera.h"
+#include "CameraEvents.h"
+#include "SerialLink.h"
+
+#include <QString>
+
+#include <utility>
+
+CameraWorker::CameraWorker(std::function<void()> w)
+    : wake(std::move(w)), camera(std::make_unique<CCamera>()) {
+    kovrel::setMessageSink([this](const QString& text) {
+        Event e;
+        e.kind = Event::Kind::Message;
+        e.text = text.toStdString();
+        post(std::move(e));
+    });
+    kovrel::setProgressCallback([this](const kovrel::Progress& p) {
+        if (p.stage == kovrel::Progress::Stage::ExposureStarted) {
+            Event e;
+            e.kind = Event::Kind::ExposureStarted;
+            e.job = currentJob;
+            e.time = Clock::now();
+            post(std::move(e));
+        } else if (p.received == 0 && exposing) {
+            sendWaitingMoves();
+        }
+    });
+    thread = std::thread([this] { run(); });
+}
+
+CameraWorker::~CameraWorker() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stopping = true;
+        jobs.clear();
+        moves.clear();
+    }
+    changed.notify_all();
+    thread.join();
+    kovrel::setProgressCallback(nullptr);
+    kovrel::setMessageSink(nullptr);
+    // The camera's destructor closes the port.
+    camera.reset();
+}
+
+bool CameraWorker::open(const std::string& path, const AcqPrm& prm) {
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [this] { return !running && jobs.empty() && moves.empty(); });
+        // The link is ours until released below; the lock is not held while
+        // the camera works, since its messages come back through post().
+        running = true;
+    }
+    devicePath = path;
+    SerialLink::instance().setPortPath(path);
+    camera->setParameters(prm);
+    const bool opened = ensureOpen();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        running = false;
+    }
+    changed.notify_all();
+    return opened;
+}
+
+void CameraWorker::close() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        jobs.clear();
+        moves.clear();
+        Job j;
+        j.kind = Job::Kind::Close;
+        jobs.push_back(j);
+    }
+    changed.notify_all();
+}
+
+void CameraWorker::expose(int id, const AcqPrm& prm) {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        Job j;
+        j.kind = Job::Kind::Expose;
+        j.id = id;
+        j.prm = prm;
+        jobs.push_back(j);
+    }
+    changed.notify_all();
+}
+
+void CameraWorker::move(int id, kovrel_indi::Move m) {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        Job j;
+        j.kind = Job::Kind::Move;
+        j.id = id;
+        j.move = m;
+        moves.push_back(j);
+    }
+    changed.notify_all();
+}
+
+bool CameraWorker::busy() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return running || !jobs.empty() || !moves.empty();
+}
+
+std::vector<CameraWorker::Event> CameraWorker::takeEvents() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return std::exchange(events, {});
+}
+
+void CameraWorker::post(Event e) {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        events.push_back(std::move(e));
+    }
+    wake();
+}
+
+void CameraWorker::run() {
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+        changed.wait(lock, [this] { return stopping || !jobs.empty() || !moves.empty(); });
+        if (stopping)
+            return;
+        std::deque<Job>& queue = moves.empty() ? jobs : moves;
+        const Job job = queue.front();
+        queue.pop_front();
+        running = true;
+        lock.unlock();
+        switch (job.kind) {
+        case Job::Kind::Expose:
+            runExposure(job);
+            break;
+        case Job::Kind::Move:
+            runMove(job);
+            break;
+        case Job::Kind::Close:
+            SerialLink::instance().portClose();
+            break;
+        }
+        lock.lock();
+        running = false;
+        changed.notify_all();
+    }
+}
+
+bool CameraWorker::ensureOpen() {
+    SerialLink& link = SerialLink::instance();
+    if (link.isOpen())
+        return true;
+    // A camera that was away has lost its settings: upload them again.
+    uploaded = false;
+    camera->initFromParameters();
+    if (link.isOpen())
+        return true;
+    // No port: the start-up frames just queued would pile up at every try.
+    link.flushQueue();
+    return false;
+}
+
+void CameraWorker::runExposure(const Job& job) {
+    Event done;
+    done.job = job.id;
+    done.prm = job.prm;
+    done.kind = Event::Kind::ImageFailed;
+    if (!ensureOpen()) {
+        Event m;
+        m.kind = Event::Kind::Message;
+        m.text = "Port série non disponible : " + devicePath;
+        post(std::move(m));
+        post(std::move(done));
+        return;
+    }
+    camera->setParameters(job.prm);
+    if (!uploaded || !(lastUpload == job.prm)) {
+        camera->reglage();
+        // A failed write closes the port: the camera has not got the settings.
+        if (!SerialLink::instance().isOpen()) {
+            post(std::move(done));
+            return;
+        }
+        uploaded = true;
+        lastUpload = job.prm;
+    }
+    std::vector<unsigned short> pixels(std::size_t(job.prm.img_w) * std::size_t(job.prm.img_h));
+    currentJob = job.id;
+    exposing = true;
+    const int r = camera->acquerir(pixels.data());
+    exposing = false;
+    if (r != 0) {
+        uploaded = false;
+        post(std::move(done));
+        return;
+    }
+    done.kind = Event::Kind::ImageReady;
+    done.pixels = std::move(pixels);
+    post(std::move(done));
+}
+
+void CameraWorker::runMove(const Job& job) {
+    Event e;
+    e.job = job.id;
+    e.kind = Event::Kind::MoveFailed;
+    if (ensureOpen()) {
+        camera->deplacement(job.move.x, job.move.y);
+        // A failed write closes the port.
+        if (SerialLink::instance().isOpen())
+            e.kind = Event::Kind::MoveSent;
+    }
+    e.time = Clock::now();
+    post(std::move(e));
+}
+
+void CameraWorker::sendWaitingMoves() {
+    // Still exposing, nothing received yet: moves may go out now.
+    for (;;) {
+        Job job;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (moves.empty())
+                return;
+            job = moves.front();
+            moves.pop_front();
+        }
+        runMove(job);
+    }
+}
