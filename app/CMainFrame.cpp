@@ -154,6 +154,14 @@ void CMainFrame::defineCommands() {
          {}},
         {cmd::ShowGuiding, "Suivi", "Contrôle du suivi", {}},
         {cmd::ShowGuideGraph, "Graphe suivi", "Graphe des erreurs de suivi", {}},
+        {cmd::AutoLevels,
+         "Niveaux automatiques",
+         "Règle la luminosité et le contraste sur l'image\nNiveaux automatiques",
+         {ctrl(Qt::Key_L)}},
+        {cmd::AutoLevelsOnNewImage,
+         "Auto",
+         "Niveaux automatiques à chaque nouvelle image\nAuto",
+         {}},
         {cmd::GuidingParams, "Paramètres de suivi", "Défiir les paramètres de suivi", {}},
         {cmd::GuidingParamsButton, "Paramètres de suivi", "", {}},
     };
@@ -189,8 +197,9 @@ void CMainFrame::buildMenus() {
     add(menuBar()->addMenu(QStringLiteral("&Edition")),
         {cmd::EditUndo, 0, cmd::EditCut, cmd::EditCopy, cmd::EditPaste});
     add(menuBar()->addMenu(QStringLiteral("&Affichage")),
-        {cmd::ViewToolbar, cmd::ViewStatusBar, 0, cmd::ShowVisu, cmd::ShowStats, cmd::ShowInfo,
-         cmd::ShowGuiding, cmd::ShowGuideGraph});
+        {cmd::ViewToolbar, cmd::ViewStatusBar, 0, cmd::ShowVisu, cmd::AutoLevels,
+         cmd::AutoLevelsOnNewImage, cmd::ShowStats, cmd::ShowInfo, cmd::ShowGuiding,
+         cmd::ShowGuideGraph});
     add(menuBar()->addMenu(QStringLiteral("Camera")),
         {cmd::InitCamera, 0, cmd::CameraParams, cmd::SequenceParams, cmd::AcquireOne,
          cmd::LoopStart, cmd::LoopPause, cmd::LoopStop, cmd::StartCumul});

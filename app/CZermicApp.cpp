@@ -119,6 +119,7 @@ bool CZermicApp::openDocumentFile(const QString& path) {
     frame->showRecentFiles(recent.entries());
     updateTitle();
     view()->onInitialUpdate();
+    view()->onImageOpened();
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "CZermicView.h"
 
+#include "AutoLevels.h"
 #include "CCamera.h"
 #include "CCumul.h"
 #include "CInfoPanel.h"
@@ -10,6 +11,7 @@
 #include "DisplayBitmap.h"
 #include "GuideGraphPanel.h"
 #include "LevelWindow.h"
+#include "SettingsStore.h"
 #include "StatsPanel.h"
 #include "SuiviPanel.h"
 #include "Toolkit.h"
@@ -23,6 +25,7 @@
 #include <QPrinter>
 #include <QScrollBar>
 
+#include <cmath>
 #include <ctime>
 
 namespace {
@@ -30,8 +33,11 @@ namespace {
 constexpr int kSequenceTimer = CSequenceEngine::sequenceTimer;
 constexpr int kEmptySize = 512;
 // Slider positions while no brightness/contrast panel exists.
-constexpr int kDefaultBrightness = 128;
-constexpr int kDefaultContrast = 128;
+constexpr int kDefaultBrightness = kSliderStart;
+constexpr int kDefaultContrast = kSliderStart;
+// Where "Auto" is kept between runs.
+constexpr const char* kDisplaySection = "VisuPrm";
+constexpr const char* kAutoLevelsKey = "niveaux_auto";
 
 const QColor kGuideZoneColour(255, 0, 0);
 const QColor kReferenceColour(255, 0, 0);
@@ -49,6 +55,7 @@ CZermicView::CZermicView(CMainFrame* f, CommandTable& commands, CCamera& camera)
     : QAbstractScrollArea(f), frame(f), table(commands), cam(camera), seqDialog(this),
       timers([this](int id) { onTimer(id); }, this) {
     setObjectName(QStringLiteral("CZermicView"));
+    autoOnNewImage = SettingsStore::getInt(kDisplaySection, kAutoLevelsKey, 0) != 0;
     viewport()->setAutoFillBackground(true);
     setHandlers();
 }
@@ -113,6 +120,13 @@ void CZermicView::setHandlers() {
     });
     table.setCheckRule(cmd::ShowGuideGraph,
                        [this] { return suivi.graphPanel() && suivi.graphPanel()->isVisible(); });
+    table.setHandler(cmd::AutoLevels, [this] { autoLevels(); });
+    table.setEnableRule(cmd::AutoLevels, [this] { return doc && doc->image.pixels; });
+    table.setHandler(cmd::AutoLevelsOnNewImage, [this] {
+        autoOnNewImage = !autoOnNewImage;
+        SettingsStore::writeInt(kDisplaySection, kAutoLevelsKey, autoOnNewImage ? 1 : 0);
+    });
+    table.setCheckRule(cmd::AutoLevelsOnNewImage, [this] { return autoOnNewImage; });
     table.setHandler(cmd::FilePrint, [this] { print(true); });
     table.setHandler(cmd::FilePrintDirect, [this] { print(false); });
     table.setHandler(cmd::FilePrintPreview, [this] { printPreview(); });
@@ -131,6 +145,22 @@ void CZermicView::getCameraParameters() {
     if (info)
         info->showSize(cam.getWidth(), cam.getHeight(), cam.getPauseEnSecondes());
     cam.reglage();
+}
+
+void CZermicView::autoLevels() {
+    if (!visu || !doc || !doc->image.pixels)
+        return;
+    ImageBuffer& image = doc->image;
+    if (!image.stats.valid)
+        image.computeStats();
+    const bool sums = static_cast<DisplayMode>(displayMode()) == DisplayMode::Colour;
+    const SliderPositions p = autoLevelPositions(image.stats, sums ? 2 : 1);
+    visu->setPositions(p.brightness, p.contrast);
+}
+
+void CZermicView::onNewImage() {
+    if (autoOnNewImage)
+        autoLevels();
 }
 
 bool CZermicView::resizeToCamera() {
@@ -168,6 +198,7 @@ void CZermicView::onAcquire() {
     image.invalidateStats();
     doc->acquisitionTime = imageTime();
     onInitialUpdate();
+    onNewImage();
     viewport()->update();
 }
 
@@ -197,6 +228,7 @@ bool CZermicView::startOrContinueLoop() {
     }
     stepRunning = true;
     acquireOne();
+    onNewImage();
     stepRunning = false;
     return true;
 }
@@ -257,6 +289,8 @@ void CZermicView::onTimer(int) {
         if (cumul->addImage() == CCumul::Step::SizeMismatch)
             stopLoop();
     }
+    // After the accumulation's step the document holds the sum.
+    onNewImage();
     stepRunning = false;
 }
 
@@ -291,6 +325,7 @@ void CZermicView::stopLoop() {
             if (stored) {
                 doc->image.invalidateStats();
                 onInitialUpdate();
+                onNewImage();
             }
         }
         cumul.reset();
@@ -421,8 +456,20 @@ void CZermicView::onInitialUpdate() {
     viewport()->update();
 }
 
+double CZermicView::pixelRatio() const {
+    return viewport()->devicePixelRatioF();
+}
+
+QPoint CZermicView::imagePoint(QPointF viewportPosition) const {
+    const QPointF device = viewportPosition * pixelRatio();
+    return QPoint(int(std::floor(device.x())), int(std::floor(device.y()))) + scrollPosition();
+}
+
 void CZermicView::updateScrollBars() {
-    const QSize page = viewport()->size();
+    // Scrolling counts image pixels, which are the screen's device pixels: a
+    // page is the viewport's size in device pixels.
+    scrollRatio = pixelRatio();
+    const QSize page = (QSizeF(viewport()->size()) * scrollRatio).toSize();
     horizontalScrollBar()->setRange(0, std::max(0, contents.width() - page.width()));
     horizontalScrollBar()->setPageStep(page.width());
     horizontalScrollBar()->setSingleStep(std::max(1, contents.width() / 100));
@@ -448,7 +495,7 @@ void CZermicView::mouseReleaseEvent(QMouseEvent* e) {
     if (e->button() == Qt::LeftButton) {
         // Guiding and accumulation look for the star in image pixels, so the
         // click is kept where it lies on the image, whatever the scrolling.
-        markerPoint = e->position().toPoint() + scrollPosition();
+        markerPoint = imagePoint(e->position());
         markerIsSet = true;
         viewport()->update();
     }
@@ -552,7 +599,14 @@ void CZermicView::onDraw(QPainter& p) {
 }
 
 void CZermicView::paintEvent(QPaintEvent*) {
+    // The window may have moved to a screen of another scale.
+    if (pixelRatio() != scrollRatio)
+        updateScrollBars();
     QPainter p(viewport());
+    // One image pixel per device pixel, whatever the screen's scale: on a
+    // scaled screen the image is not enlarged, and the marker and frames,
+    // drawn in image pixels, stay one device pixel wide.
+    p.scale(1 / scrollRatio, 1 / scrollRatio);
     p.translate(-scrollPosition());
     onDraw(p);
 }

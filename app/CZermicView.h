@@ -40,9 +40,17 @@ public:
 
     // Run after start-up, "Nouveau", an open and every acquisition.
     void onInitialUpdate();
+    // An image opened from a file is in the document.
+    void onImageOpened() { onNewImage(); }
 
     // Camera dialog, information panel, settings upload.
     void getCameraParameters();
+
+    // "Niveaux automatiques": the Visu sliders moved to the positions that
+    // show the document's image well.
+    void autoLevels();
+    // "Auto": whether every new image gets them.
+    bool autoLevelsOnNewImage() const { return autoOnNewImage; }
 
     // The drawing of the image and its overlays in image coordinates: the
     // screen's and every printed page's.
@@ -59,7 +67,10 @@ public:
     ViewState state() const { return loop; }
     // Size of the scrolled area: the image, or 512 x 512 without one.
     QSize contentsSize() const { return contents; }
+    // The scroll bars' values, in image pixels.
     QPoint scrollPosition() const;
+    // The image pixel under a position in the viewport's (logical) coordinates.
+    QPoint imagePoint(QPointF viewportPosition) const;
 
     CInfoPanel* infoPanel() const { return info.get(); }
     CVisuPanel* visuPanel() const { return visu.get(); }
@@ -107,6 +118,8 @@ protected:
 
 private:
     void setHandlers();
+    // Run once a new image is in the document (acquired, summed, opened).
+    void onNewImage();
     void onAcquire();
     void onToggleInfo();
     // The document's image resized to the camera's format; false (and the
@@ -123,6 +136,8 @@ private:
     int& bitmapChangedFlag();
     int& pixelsChangedFlag();
     void updateScrollBars();
+    // Device pixels per logical pixel of the viewport.
+    double pixelRatio() const;
     void createDisplayBitmap();
     void renderIfChanged();
     int displayMode() const;
@@ -146,11 +161,14 @@ private:
     ViewState loop;
     std::unique_ptr<CCumul> cumul;
     bool stepRunning = false;
+    bool autoOnNewImage = false;
     // The step's image was read whole and the accumulator has not had it yet.
     bool imageAwaitingAdd = false;
     WindowTimers timers;
 
     QSize contents{512, 512};
+    // The pixel ratio the scroll bars were set for.
+    double scrollRatio = 1;
     QImage bitmap;
     // The display's flags while no brightness/contrast panel holds them.
     int ownBitmapChanged = 0;

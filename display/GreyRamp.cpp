@@ -1,10 +1,11 @@
 #include "GreyRamp.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 
 #if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
+#include "VectorLanes.h"
 #define ZERMIC_X86 1
 #endif
 
@@ -22,50 +23,41 @@ GreyRamp GreyRamp::forWindow(int lo, int hi) {
     const std::uint64_t factor = ((std::uint64_t(255) << 32) + normalised - 1) / normalised;
     ramp.factorHigh = static_cast<std::uint16_t>(factor >> 16);
     ramp.factorLow = static_cast<std::uint16_t>(factor & 0xFFFF);
+    ramp.averageCarry = span <= 0x8000;
     return ramp;
+}
+
+GreyRamp GreyRamp::forLevels(int lo, int hi) {
+    long long first = lo;
+    long long last = std::max<long long>(hi, first + 1);
+    if (first >= 0xFFFF) {
+        first = 0xFFFF;
+        last = 0x10000;
+    } else if (last <= 0) {
+        first = -1;
+        last = 0;
+    }
+    return forWindow(int(first), int(last));
 }
 
 #ifdef ZERMIC_X86
 
 namespace {
 
-// Sixteen levels from sixteen pixels, each lane as GreyRamp::level does it.
-__attribute__((target("avx2"))) inline __m256i rampLevels(__m256i v, __m256i subtract, __m256i add,
-                                                          __m256i span, __m128i shift,
-                                                          __m256i factorHigh, __m256i factorLow) {
-    __m256i t = _mm256_adds_epu16(_mm256_subs_epu16(v, subtract), add);
-    t = _mm256_sll_epi16(_mm256_min_epu16(t, span), shift);
-    const __m256i high = _mm256_mulhi_epu16(t, factorHigh);
-    const __m256i low = _mm256_mullo_epi16(t, factorHigh);
-    const __m256i carryIn = _mm256_mulhi_epu16(t, factorLow);
-    // low + carryIn overflows 16 bits exactly when carryIn > ~low; compared
-    // as signed after flipping the top bits.
-    const __m256i carry =
-        _mm256_cmpgt_epi16(_mm256_xor_si256(carryIn, _mm256_set1_epi16(short(0x8000))),
-                           _mm256_xor_si256(low, _mm256_set1_epi16(0x7FFF)));
-    return _mm256_sub_epi16(high, carry); // carry lanes are -1
-}
-
-__attribute__((target("avx2"))) int mapAvx2(const GreyRamp& ramp, const unsigned short* pixels,
-                                            int width, int height, int bitmapWidth,
-                                            std::uint8_t* bits) {
-    const __m256i subtract = _mm256_set1_epi16(short(ramp.subtract));
-    const __m256i add = _mm256_set1_epi16(short(ramp.add));
-    const __m256i span = _mm256_set1_epi16(short(ramp.span));
-    const __m128i shift = _mm_cvtsi32_si128(ramp.shift);
-    const __m256i factorHigh = _mm256_set1_epi16(short(ramp.factorHigh));
-    const __m256i factorLow = _mm256_set1_epi16(short(ramp.factorLow));
+template <bool NegativeLo, bool AverageCarry>
+ZERMIC_AVX2 __attribute__((flatten)) int mapAvx2(const GreyRamp& ramp, const unsigned short* pixels,
+                                                 int width, int height, int bitmapWidth,
+                                                 std::uint8_t* bits) {
+    const RampLanes<Lanes256> vector(ramp);
     const int done = width & ~31;
     for (int y = 0; y < height; ++y) {
         const unsigned short* src = pixels + std::ptrdiff_t(y) * width;
         std::uint8_t* dst = bits + std::ptrdiff_t(height - 1 - y) * bitmapWidth;
         for (int x = 0; x < done; x += 32) {
-            const __m256i first =
-                rampLevels(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + x)), subtract,
-                           add, span, shift, factorHigh, factorLow);
-            const __m256i second =
-                rampLevels(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + x + 16)),
-                           subtract, add, span, shift, factorHigh, factorLow);
+            const __m256i first = vector.template levels<NegativeLo, AverageCarry>(
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + x)));
+            const __m256i second = vector.template levels<NegativeLo, AverageCarry>(
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + x + 16)));
             // The pack interleaves the 128-bit halves; the permute puts the
             // 32 bytes back in pixel order.
             const __m256i packed =
@@ -83,7 +75,9 @@ int mapGreyRampVector(const GreyRamp& ramp, const unsigned short* pixels, int wi
     static const bool hasAvx2 = __builtin_cpu_supports("avx2");
     if (!ramp.usable || !hasAvx2 || width < 32)
         return 0;
-    return mapAvx2(ramp, pixels, width, height, bitmapWidth, bits);
+    return withRampVariant(ramp, [&]<bool NegativeLo, bool AverageCarry>() {
+        return mapAvx2<NegativeLo, AverageCarry>(ramp, pixels, width, height, bitmapWidth, bits);
+    });
 }
 
 #else

@@ -15,6 +15,10 @@
 // excess of the factor, at most t / 2^32 < 1 / span, never reaches the
 // next integer.
 //
+// The carry out of the low half can also be read from a rounding average
+// of the two low parts, one operation fewer; that adds at most 2^16 more to
+// the product, which stays below the next integer while span <= 2^15.
+//
 // Windows with no ramp (lo = hi), a span beyond 65535 or lo beyond
 // +-65535 are not representable; callers use the lookup table for them.
 struct GreyRamp {
@@ -25,8 +29,15 @@ struct GreyRamp {
     std::uint16_t shift = 0;
     std::uint16_t factorHigh = 0;
     std::uint16_t factorLow = 0;
+    bool averageCarry = false; // span <= 2^15: the carry from the rounding average
 
     static GreyRamp forWindow(int lo, int hi);
+
+    // The ramp giving the level table's byte for every 16-bit value: a window
+    // with no ramp splits at value > lo, which is the ramp of (lo, lo + 1), and
+    // a window wholly above or below the scale maps it all to black or white,
+    // as the ramp at that edge does. Not usable only for spans beyond 65535.
+    static GreyRamp forLevels(int lo, int hi);
 
     // The same arithmetic on one value, as the vector code does it per lane.
     std::uint8_t level(unsigned value) const {
@@ -34,8 +45,12 @@ struct GreyRamp {
         t = t + add > 0xFFFFu ? 0xFFFFu : t + add;
         t = (t < span ? t : span) << shift;
         const std::uint32_t product = t * factorHigh;
-        const std::uint32_t low = (t * factorLow) >> 16;
-        return static_cast<std::uint8_t>((product + low) >> 16);
+        const std::uint32_t carryIn = (t * factorLow) >> 16;
+        const std::uint32_t high = product >> 16;
+        const std::uint32_t low = product & 0xFFFFu;
+        const std::uint32_t carry =
+            averageCarry ? ((low + carryIn + 1) >> 1) >> 15 : (low + carryIn) >> 16;
+        return static_cast<std::uint8_t>(high + carry);
     }
 };
 

@@ -1,6 +1,7 @@
 #include "LevelMapper.h"
 
 #include "ImageBuffer.h"
+#include "MosaicVector.h"
 
 #include <algorithm>
 #include <bit>
@@ -37,7 +38,7 @@ void LevelMapper::rebuild() {
     std::uint8_t* table = table_.data();
     std::memset(table, kBlack, std::size_t(rampBegin));
     std::memset(table + rampEnd, kWhite, std::size_t(kValues - rampEnd));
-    ramp_ = GreyRamp::forWindow(lo_, hi_);
+    ramp_ = GreyRamp::forLevels(lo_, hi_);
     if (rampBegin == rampEnd)
         return;
     // (v - lo) * 255 / (hi - lo) is q from the first v with v - lo >= q * span
@@ -147,20 +148,21 @@ void convertEdgeRow(const unsigned short* pixels, std::ptrdiff_t count, std::ptr
         convert.template operator()<true>(c);
 }
 
-// Rows whose every neighbour lies inside the buffer, two columns at a time.
-// The 3 x 4 block around a column pair slides right by two, so each pixel is
-// read once per row it neighbours, and all reads of a pair happen before its
-// bytes are written (byte stores could otherwise alias the pixels).
+// Rows whose every neighbour lies inside the buffer, two columns at a time
+// from column start (even). The 3 x 4 block around a column pair slides right
+// by two, so each pixel is read once per row it neighbours, and all reads of a
+// pair happen before its bytes are written (byte stores could otherwise alias
+// the pixels).
 template <bool OddRow>
-void convertInnerRow(const unsigned short* mid, std::ptrdiff_t width, const std::uint8_t* table,
-                     std::uint8_t* out) {
+void convertInnerRow(const unsigned short* mid, std::ptrdiff_t width, std::ptrdiff_t start,
+                     const std::uint8_t* table, std::uint8_t* out) {
     const unsigned short* above = mid - width;
     const unsigned short* below = mid + width;
     // Columns c - 1 and c of the three rows; column -1 is the previous row's last.
-    unsigned a0 = above[-1], a1 = above[0];
-    unsigned m0 = mid[-1], m1 = mid[0];
-    unsigned b0 = below[-1], b1 = below[0];
-    std::ptrdiff_t c = 0;
+    std::ptrdiff_t c = start;
+    unsigned a0 = above[c - 1], a1 = above[c];
+    unsigned m0 = mid[c - 1], m1 = mid[c];
+    unsigned b0 = below[c - 1], b1 = below[c];
     for (; c <= lastEvenColumn(width); c += 2) {
         const unsigned a2 = above[c + 1], a3 = above[c + 2];
         const unsigned m2 = mid[c + 1], m3 = mid[c + 2];
@@ -176,15 +178,20 @@ void convertInnerRow(const unsigned short* mid, std::ptrdiff_t width, const std:
     }
 }
 
+// Inner rows go to the vector unit where it can take them, which leaves the
+// last columns to the table.
 template <bool OddRow>
-void convertRow(const unsigned short* pixels, int width, int height, int r,
+void convertRow(const unsigned short* pixels, int width, int height, int r, const GreyRamp& ramp,
                 const std::uint8_t* table, std::uint8_t* out) {
     const std::ptrdiff_t rowStart = std::ptrdiff_t(r) * width;
     // Rows 2..h-3 have every neighbour inside the buffer.
-    if (r >= 2 && r <= height - 3)
-        convertInnerRow<OddRow>(pixels + rowStart, width, table, out);
-    else
+    if (r >= 2 && r <= height - 3) {
+        const int done =
+            demosaicRowVector(ramp, pixels + rowStart, width, OddRow, out, bestVectorUnit());
+        convertInnerRow<OddRow>(pixels + rowStart, width, done, table, out);
+    } else {
         convertEdgeRow<OddRow>(pixels, std::ptrdiff_t(width) * height, width, rowStart, table, out);
+    }
 }
 
 } // namespace
@@ -193,10 +200,13 @@ void LevelMapper::demosaicColour(const unsigned short* pixels, int width, int he
                                  int bitmapWidth, std::uint8_t* bits) const {
     const std::ptrdiff_t stride = 3 * std::ptrdiff_t(bitmapWidth);
     // Image row r lands on display row r - 1 from the top, i.e. memory row h - r.
-    for (int r = 1; r < height; r += 2)
-        convertRow<true>(pixels, width, height, r, table_.data(), bits + (height - r) * stride);
-    for (int r = 2; r < height; r += 2)
-        convertRow<false>(pixels, width, height, r, table_.data(), bits + (height - r) * stride);
+    for (int r = 1; r < height; ++r) {
+        std::uint8_t* out = bits + (height - r) * stride;
+        if (r % 2 == 1)
+            convertRow<true>(pixels, width, height, r, ramp_, table_.data(), out);
+        else
+            convertRow<false>(pixels, width, height, r, ramp_, table_.data(), out);
+    }
 }
 
 void LevelMapper::render(DisplayMode mode, const ImageBuffer& image, std::uint8_t* bits) const {

@@ -12,8 +12,9 @@ class ImageBuffer;
 // window. The window's 65,536-entry table is rebuilt only when the window
 // changes (a few microseconds: one run of equal bytes per level); the caller
 // keeps the mapper (it is 64 KiB) for as long as the view. The grey mapping
-// runs the ramp's exact fixed-point arithmetic on the vector unit where the
-// CPU has one and takes the rest from the table; both give the same bytes.
+// and the colour conversion run the ramp's exact fixed-point arithmetic on
+// the vector unit where the CPU has one (GreyRamp, MosaicVector) and take the
+// rest from the table; both give the same bytes. Neither allocates.
 //
 // The same table serves the grey modes and the colour conversion: the grey
 // rule (v <= lo -> 0, v >= hi -> 255, else (v - lo) * 255 / (hi - lo)) and the

@@ -18,3 +18,11 @@ void levelWindow(int brightness, int contrast, int& lo, int& hi) {
     lo = 256 * brightness - half;
     hi = 256 * brightness + half;
 }
+
+int greyLevel(int value, int lo, int hi) {
+    if (value <= lo)
+        return 0;
+    if (value >= hi)
+        return 255;
+    return int((static_cast<long long>(value) - lo) * 255 / (static_cast<long long>(hi) - lo));
+}

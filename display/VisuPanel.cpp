@@ -1,5 +1,7 @@
 #include "VisuPanel.h"
 
+#include "LevelWindow.h"
+
 #include <QPainter>
 #include <QPainterPath>
 
@@ -7,7 +9,6 @@
 
 namespace {
 
-constexpr int kSliderMiddle = 128;
 constexpr int kTickEvery = 16;
 
 struct SliderSetup {
@@ -22,8 +23,10 @@ struct SliderSetup {
     bool upIsLower;
 };
 
-constexpr SliderSetup kContrast{CVisuPanel::ContrastSlider, 1, 256, QSlider::TicksLeft, false};
-constexpr SliderSetup kBrightness{CVisuPanel::BrightnessSlider, 0, 256, QSlider::TicksRight, true};
+constexpr SliderSetup kContrast{CVisuPanel::ContrastSlider, kContrastMin, kContrastMax,
+                                QSlider::TicksLeft, false};
+constexpr SliderSetup kBrightness{CVisuPanel::BrightnessSlider, kBrightnessMin, kBrightnessMax,
+                                  QSlider::TicksRight, true};
 
 // Picture places in dialog units, above their sliders.
 constexpr int kSunX = 36, kSunY = 0, kSunW = 16, kSunH = 15;
@@ -82,7 +85,7 @@ void CVisuPanel::onInitDialog() {
     for (const SliderSetup& s : {kContrast, kBrightness}) {
         auto* slider = findControlAs<ScrollSlider>(window(), s.id);
         slider->setRange(s.minimum, s.maximum);
-        slider->setValue(kSliderMiddle);
+        slider->setValue(kSliderStart);
         slider->setTickInterval(kTickEvery);
         slider->setTickPosition(s.ticks);
         slider->setPageStep(kTickEvery);
@@ -102,6 +105,14 @@ void CVisuPanel::onScroll(int code) {
     }
 }
 
+void CVisuPanel::setPositions(int brightnessPosition, int contrastPosition) {
+    for (auto [id, position] : {std::pair{BrightnessSlider, brightnessPosition},
+                                std::pair{ContrastSlider, contrastPosition}})
+        if (auto* slider = findControlAs<QSlider>(window(), id))
+            slider->setValue(position);
+    onScroll(ScrollSlider::EndScroll);
+}
+
 void CVisuPanel::onCommand(int id) {
     if (id < NormalButton || id > ColourButton)
         return;
@@ -119,7 +130,7 @@ void CVisuPanel::requestRepaint() {
 
 int CVisuPanel::sliderValue(int id) const {
     const auto* slider = findControlAs<QSlider>(window(), id);
-    return slider ? slider->value() : kSliderMiddle;
+    return slider ? slider->value() : kSliderStart;
 }
 
 int CVisuPanel::brightness() const {

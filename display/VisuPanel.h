@@ -34,6 +34,9 @@ public:
     // window exists).
     int brightness() const;
     int contrast() const;
+    // Moves both sliders there (within their ranges) and ends the move as a
+    // release does, so the picture is the one a user gets by dragging them.
+    void setPositions(int brightness, int contrast);
 
     int bitmapChanged = 0; // the display bitmap must be recreated (mode changed)
     int pixelsChanged = 0; // the display pixels must be recomputed

@@ -71,6 +71,14 @@ protected:
     }
 
     void paint() { view().viewport()->repaint(); }
+    // The screen's device pixels per logical pixel: the view's grab has one
+    // pixel per device pixel, mouse positions are logical.
+    double ratio() { return view().viewport()->devicePixelRatioF(); }
+    // The logical position of a device pixel of the viewport (coordinates
+    // that the ratio divides: multiples of 6 at ratios 1.5 and 2).
+    QPoint logical(QPoint device) {
+        return QPoint(int(device.x() / ratio()), int(device.y() / ratio()));
+    }
     // The view as the user sees it (painting it once more).
     QImage screen() { return view().viewport()->grab().toImage(); }
     qint64 serial() { return bitmapSerial(view().displayBitmap()); }
@@ -234,7 +242,8 @@ TEST_F(DisplayView, MarkerFrameShownOnClickAndGoneWithTheNextImage) {
     const qint64 bitmap = serial();
     EXPECT_FALSE(hasColour(clean, kMagenta));
 
-    QTest::mouseClick(view().viewport(), Qt::LeftButton, {}, QPoint(120, 30));
+    QTest::mouseClick(view().viewport(), Qt::LeftButton, {}, logical(QPoint(120, 30)));
+    EXPECT_EQ(view().marker(), QPoint(120, 30));
     const QImage marked = screen();
     EXPECT_EQ(marked.pixelColor(117, 27), kMagenta);
     EXPECT_EQ(marked.pixelColor(122, 32), kMagenta);
@@ -317,4 +326,42 @@ TEST_F(DisplayView, BitmapWidthsOfOpenedImagesInGreyAndColour) {
         for (int x = w.width; x < w.bitmapWidth; ++x)
             EXPECT_EQ(shot.pixelColor(x, 3), QColor(0, 0, 0)) << x;
     }
+}
+
+// On a scaled screen (QT_SCALE_FACTOR=2 runs this file once more) the view
+// still shows one image pixel per device pixel, scrolls in image pixels and
+// places the marker and its one-pixel frame in image coordinates.
+TEST_F(DisplayView, OneImagePixelPerDevicePixelAtTheScreensScale) {
+    const int width = 1000, height = 800;
+    ASSERT_TRUE(open(rampFile(width, height)));
+    frame().resize(400, 300);
+    QApplication::processEvents();
+    const QSize device = (QSizeF(view().viewport()->size()) * ratio()).toSize();
+    EXPECT_EQ(view().horizontalScrollBar()->pageStep(), device.width());
+    EXPECT_EQ(view().horizontalScrollBar()->maximum(), width - device.width());
+    EXPECT_EQ(view().verticalScrollBar()->maximum(), height - device.height());
+
+    const QPoint scroll(100, 40);
+    view().horizontalScrollBar()->setValue(scroll.x());
+    view().verticalScrollBar()->setValue(scroll.y());
+    const QPoint click(60, 48);
+    QTest::mouseClick(view().viewport(), Qt::LeftButton, {}, logical(click));
+    EXPECT_EQ(view().marker(), click + scroll);
+
+    const QImage shot = screen();
+    ASSERT_EQ(shot.size(), device);
+    // A row of the screen is the bitmap's row, pixel for pixel (bottom-up).
+    const QImage& bitmap = view().displayBitmap();
+    const int y = 20;
+    int differences = 0;
+    for (int x = 0; x < device.width(); ++x)
+        if (shot.pixelColor(x, y) !=
+            bitmap.pixelColor(x + scroll.x(), height - 1 - (y + scroll.y())))
+            ++differences;
+    EXPECT_EQ(differences, 0);
+    // The frame runs from (x - 3, y - 3) to (x + 2, y + 2), one device pixel wide.
+    EXPECT_EQ(shot.pixelColor(click.x() - 3, click.y() - 3), kMagenta);
+    EXPECT_EQ(shot.pixelColor(click.x() + 2, click.y()), kMagenta);
+    EXPECT_NE(shot.pixelColor(click.x() - 2, click.y()), kMagenta);
+    EXPECT_NE(shot.pixelColor(click.x() + 3, click.y()), kMagenta);
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 namespace {
@@ -109,31 +110,61 @@ TEST(ImageStats, EmptyMeasuredAreaGivesMeanZero) {
 }
 
 TEST(ImageStats, FullFrameMatchesTheLiteralScan) {
-    // Widths whose measured rows leave a tail after groups of eight; saturated
+    // Widths whose measured rows leave a tail after vector blocks; saturated
     // frames check that neither a full sensor's sum nor a 65568-pixel row's
-    // sum overflows.
+    // sum overflows. The sky frames put most pixels in a few bins with stars
+    // and a gradient beside them, so that pixels fall both inside and outside
+    // the window the vector code counts fast. Both codes of the pass must give
+    // the literal figures.
+    enum Fill { Uniform, Saturated, Sky, Gradient };
     const struct {
         int w, h;
-        bool saturated;
-    } cases[] = {{1280, 1024, false}, {1280, 1024, true}, {77, 41, false},
-                 {37, 41, false},     {35, 90, false},    {65600, 33, true}};
+        Fill fill;
+    } cases[] = {{1280, 1024, Uniform},  {1280, 1024, Saturated}, {1280, 1024, Sky},
+                 {1280, 1024, Gradient}, {77, 41, Uniform},       {37, 41, Sky},
+                 {35, 90, Uniform},      {200, 300, Gradient},    {65600, 33, Saturated}};
     std::mt19937 rng(11);
+    std::normal_distribution<double> noise(2600.0, 600.0);
     for (const auto& c : cases) {
         ImageBuffer image;
         ASSERT_EQ(image.resize(c.w, c.h), 1);
-        for (std::int64_t i = 0; i < image.pixelCount(); ++i)
-            image.pixels[i] = c.saturated ? 65535 : static_cast<unsigned short>(rng() % 4096 + 900);
-        image.invalidateStats();
+        for (std::int64_t i = 0; i < image.pixelCount(); ++i) {
+            const int y = int(i / c.w);
+            double v = 0;
+            switch (c.fill) {
+            case Uniform:
+                v = double(rng() % 4096 + 900);
+                break;
+            case Saturated:
+                v = 65535;
+                break;
+            case Sky:
+                v = rng() % 500 == 0 ? double(rng() % 65536) : noise(rng);
+                break;
+            case Gradient:
+                v = noise(rng) + 50.0 * y;
+                break;
+            }
+            image.pixels[i] = static_cast<unsigned short>(std::clamp(v, 0.0, 65535.0));
+        }
         literal::Stats expected;
         literal::computeStats(image.pixels, c.w, c.h, expected);
-        int mn = 0, mx = 0, mean = 0;
-        image.getStats(mn, mx, mean);
-        EXPECT_EQ(mn, expected.minimum) << c.w << "x" << c.h;
-        EXPECT_EQ(mx, expected.maximum) << c.w << "x" << c.h;
-        EXPECT_EQ(mean, expected.mean) << c.w << "x" << c.h;
-        const float* hist = image.getHistogram();
-        for (int k = 0; k < 256; ++k)
-            ASSERT_EQ(hist[k], expected.histogram[k]) << c.w << "x" << c.h << " bin " << k;
+        for (StatsCode code : {StatsCode::Fastest, StatsCode::Vector256, StatsCode::Portable}) {
+            SCOPED_TRACE(testing::Message()
+                         << c.w << "x" << c.h << " fill " << c.fill << " code " << int(code));
+            image.computeStats(code);
+            EXPECT_EQ(image.stats.minimum, expected.minimum);
+            EXPECT_EQ(image.stats.maximum, expected.maximum);
+            EXPECT_EQ(image.stats.mean, expected.mean);
+            for (int k = 0; k < 256; ++k)
+                ASSERT_EQ(image.stats.histogram[k], expected.histogram[k]) << "bin " << k;
+            std::uint32_t count = 0;
+            for (int k = 0; k < ImageStats::kSampleBins; ++k) {
+                ASSERT_EQ(image.stats.samples[k], expected.samples[k]) << "sample bin " << k;
+                count += expected.samples[k];
+            }
+            EXPECT_EQ(image.stats.sampleCount, count);
+        }
     }
 }
 

@@ -4,6 +4,7 @@
 #include "ImageBuffer.h"
 #include "LevelWindow.h"
 #include "LiteralMapping.h"
+#include "MosaicVector.h"
 
 #include <gtest/gtest.h>
 
@@ -149,6 +150,35 @@ TEST(GreyRamp, FixedPointEqualsTheDivisionForEverySpan) {
     EXPECT_EQ(mismatches, 0);
 }
 
+// The vector loops take every slider position, thresholds and windows off
+// the scale included, and give the table's level there for every value.
+TEST(GreyRamp, ForLevelsEqualsTheTableAtEverySliderPosition) {
+    LevelMapper mapper;
+    for (int b = 0; b <= 256; ++b)
+        for (int c = 1; c <= 256; ++c) {
+            int lo, hi;
+            levelWindow(b, c, lo, hi);
+            const GreyRamp ramp = GreyRamp::forLevels(lo, hi);
+            ASSERT_TRUE(ramp.usable) << "B " << b << " C " << c;
+            if (c % 51 != 1 && c < 255)
+                continue;
+            mapper.setWindow(lo, hi);
+            for (int v = 0; v < 65536; ++v)
+                ASSERT_EQ(ramp.level(unsigned(v)), mapper.level(unsigned(v)))
+                    << "B " << b << " C " << c << " value " << v;
+        }
+    for (const Window& win : kWindows) {
+        const GreyRamp ramp = GreyRamp::forLevels(win.lo, win.hi);
+        if (!ramp.usable)
+            continue;
+        mapper.setWindow(win.lo, win.hi);
+        for (int v = 0; v < 65536; ++v)
+            ASSERT_EQ(ramp.level(unsigned(v)), mapper.level(unsigned(v)))
+                << win.lo << ".." << win.hi << " value " << v;
+    }
+    EXPECT_FALSE(GreyRamp::forLevels(-70000, 140000).usable);
+}
+
 TEST(GreyRamp, WindowsItCannotTakeAreLeftToTheTable) {
     for (const Window& win : {Window{0, 0}, Window{25600, 25600}, Window{-70000, 140000},
                               Window{65536, 65536}, Window{-65536, 0}, Window{65536, 70000}})
@@ -229,6 +259,75 @@ TEST(LevelMapper, ColourMatchesTheLiteralConversion) {
             EXPECT_EQ(fast, slow) << w << "x" << h << " window " << win.lo << ".." << win.hi;
         }
     }
+}
+
+// Slider sweeps as for the grey mapping, over widths whose last vector block
+// overlaps the one before (even and odd), and random pixels whose sums wrap.
+TEST(LevelMapper, ColourOfEverySliderWindowEqualsTheLiteralConversion) {
+    std::vector<Window> windows(std::begin(kWindows), std::end(kWindows));
+    for (int c = 1; c <= 256; ++c) {
+        int lo, hi;
+        levelWindow(128, c, lo, hi);
+        windows.push_back({lo, hi});
+        levelWindow(c - 1, 1, lo, hi);
+        windows.push_back({lo, hi});
+        levelWindow(c, 256, lo, hi);
+        windows.push_back({lo, hi});
+    }
+    LevelMapper mapper;
+    int failures = 0;
+    for (auto [w, h] : {std::pair{100, 7}, {75, 6}}) {
+        const auto px = randomImage(w, h, unsigned(w));
+        const int bw = displayBitmapWidth(w);
+        std::vector<std::uint8_t> fast(3 * bw * h), slow(3 * bw * h);
+        for (const Window& win : windows) {
+            std::fill(fast.begin(), fast.end(), kUntouched);
+            std::fill(slow.begin(), slow.end(), kUntouched);
+            mapper.setWindow(win.lo, win.hi);
+            mapper.demosaicColour(px.data(), w, h, bw, fast.data());
+            literal::demosaicColour(px.data(), w, h, bw, slow.data(), win.lo, win.hi);
+            if (fast != slow && ++failures <= 5)
+                ADD_FAILURE() << w << "x" << h << " window " << win.lo << ".." << win.hi;
+        }
+    }
+    EXPECT_EQ(failures, 0);
+}
+
+// LevelMapper takes the widest unit; each narrower one must give the same
+// bytes on the CPUs that have nothing better. Row widths where a block
+// overlaps the one before, and where AVX-512 leaves the row to AVX2.
+TEST(MosaicVector, EveryVectorUnitConvertsAsTheLiteralFormulas) {
+    const Window windows[] = {kWindows[0], kWindows[1], kWindows[2],  kWindows[4],
+                              kWindows[7], kWindows[9], kWindows[11], {-30000, 2000}};
+    for (VectorUnit unit : {VectorUnit::Avx2, VectorUnit::Avx512}) {
+        if (unit > bestVectorUnit())
+            continue;
+        for (int w : {40, 70, 101, 160}) {
+            const int h = 5, bw = displayBitmapWidth(w), r = 2;
+            const auto px = randomImage(w, h, unsigned(w) + 3);
+            for (const Window& win : windows) {
+                std::vector<std::uint8_t> expected(3 * bw * h, kUntouched);
+                literal::demosaicColour(px.data(), w, h, bw, expected.data(), win.lo, win.hi);
+                std::vector<std::uint8_t> row(3 * bw, kUntouched);
+                const int done =
+                    demosaicRowVector(GreyRamp::forLevels(win.lo, win.hi), px.data() + r * w, w,
+                                      r % 2 == 1, row.data(), unit);
+                ASSERT_EQ(done, 2 * ((w - 1) / 2)) << int(unit) << " width " << w;
+                const std::uint8_t* want = expected.data() + (h - r) * 3 * bw;
+                EXPECT_TRUE(std::equal(row.begin(), row.begin() + 3 * done, want))
+                    << int(unit) << " width " << w << " window " << win.lo << ".." << win.hi;
+                EXPECT_EQ(row[3 * done], kUntouched);
+            }
+        }
+    }
+    std::vector<std::uint8_t> row(3 * 100);
+    const auto px = randomImage(100, 3, 1);
+    EXPECT_EQ(demosaicRowVector(GreyRamp::forLevels(0, 100), px.data() + 100, 100, true, row.data(),
+                                VectorUnit::None),
+              0);
+    EXPECT_EQ(demosaicRowVector(GreyRamp::forLevels(-70000, 140000), px.data() + 100, 100, true,
+                                row.data(), bestVectorUnit()),
+              0);
 }
 
 TEST(LevelMapper, ColourCoversRowsOneUpAndItsColumnSets) {

@@ -3,9 +3,11 @@
 // images and the frames drawn meanwhile.
 #include "SimulatorRun.h"
 
+#include "AutoLevels.h"
 #include "CCumul.h"
 #include "ImageOpen.h"
 #include "ImageSave.h"
+#include "VisuPanel.h"
 
 #include "common/TempDir.h"
 
@@ -227,3 +229,23 @@ INSTANTIATE_TEST_SUITE_P(Stops, AccumulationEarlyStop, ::testing::Values(false, 
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return info.param ? "PauseThenStop" : "Stop";
                          });
+
+TEST_F(AccumulationRun, AutoSetsTheLevelsOfTheSum) {
+    SimulatorProcess camsim({"--time-scale", "0.05"});
+    ASSERT_TRUE(start());
+    action(cmd::AutoLevelsOnNewImage)->trigger();
+    setSequence(3);
+    runAccumulation();
+    EXPECT_TRUE(messages.empty());
+
+    // The sliders show the sum left in the document, not a single image.
+    int minimum = 0, maximum = 0, mean = 0;
+    doc().image.getStats(minimum, maximum, mean);
+    const SliderPositions sum = autoLevelPositions(doc().image.stats);
+    EXPECT_EQ(view().visuPanel()->brightness(), sum.brightness);
+    EXPECT_EQ(view().visuPanel()->contrast(), sum.contrast);
+    ImageBuffer single;
+    ASSERT_EQ(loadImageFile(single, savedName(2)), ImageLoadResult::Ok);
+    single.computeStats();
+    EXPECT_NE(autoLevelPositions(single.stats).brightness, sum.brightness);
+}

@@ -14,7 +14,9 @@
 #include <QScreen>
 #include <QSlider>
 
+#include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 namespace {
 
@@ -43,7 +45,7 @@ protected:
     }
 
     // "Acquerir", with OK pressed in the camera dialog of the first image.
-    void acquire() {
+    void acquire(int width = 768, int height = 512) {
         std::vector<QString> boxes;
         ModalWatcher watcher([&](QWidget* w) {
             if (w->objectName() != "CAcqPrmDlg")
@@ -55,8 +57,8 @@ protected:
         for (const ModalWatcher::Seen& s : watcher.seen())
             if (s.className == "QMessageBox")
                 ADD_FAILURE() << s.text.toStdString();
-        ASSERT_EQ(doc().image.width, 768);
-        ASSERT_EQ(doc().image.height, 512);
+        ASSERT_EQ(doc().image.width, width);
+        ASSERT_EQ(doc().image.height, height);
     }
 
     void pressMode(int button) {
@@ -86,7 +88,7 @@ protected:
 
     // Both panels in view, then the whole screen as the user sees it, kept as
     // mode-<name>.png when asked for.
-    void showAndShoot(const char* name) {
+    void showAndShoot(const QString& name) {
         view().visuPanel()->show();
         view().statsPanel()->show();
         view().statsPanel()->refreshStats();
@@ -200,4 +202,49 @@ TEST_F(DisplayModes, ColourMosaicInColourMode) {
         for (int x = 0; x < std::min(colour.width(), 768); ++x)
             coloured += !isGrey(colour.pixel(x, y));
     EXPECT_GT(coloured, 0);
+}
+
+TEST_F(DisplayModes, AutoShowsTheFirstImageOfTheRunScriptInEachMode) {
+    // What the run script gives: the whole sensor for one second, the star
+    // field of the simulator's first seed.
+    SettingsStore::writeInt("AcqPrm", "img_w", 1280);
+    SettingsStore::writeInt("AcqPrm", "img_h", 1024);
+    CamsimProcess camsim({"--port", "2", "--time-scale", "0.05"});
+    ASSERT_NE(camsim.readLine(10000).find("camsim: COM2"), std::string::npos);
+    ASSERT_TRUE(start());
+    action(cmd::AutoLevelsOnNewImage)->trigger();
+    ASSERT_TRUE(action(cmd::AutoLevelsOnNewImage)->isChecked());
+
+    const struct {
+        int button;
+        const char* name;
+    } modes[] = {{CVisuPanel::NormalButton, "normal"},
+                 {CVisuPanel::NegativeButton, "negative"},
+                 {CVisuPanel::FalseColourButton, "false-colour"},
+                 {CVisuPanel::ColourButton, "colour"}};
+    for (const auto& m : modes) {
+        SCOPED_TRACE(m.name);
+        pressMode(m.button);
+        acquire(1280, 1024);
+        EXPECT_NE(view().visuPanel()->brightness(), 128);
+        // The sky, most of the picture, is a dark grey: neither black nor
+        // white, lighter than black in the negative.
+        const QImage shown = picture();
+        std::vector<int> greys;
+        for (int y = 0; y < std::min(shown.height(), 400); y += 3)
+            for (int x = 0; x < std::min(shown.width(), 600); x += 3)
+                greys.push_back(qGray(shown.pixel(x, y)));
+        std::nth_element(greys.begin(), greys.begin() + greys.size() / 2, greys.end());
+        const int sky = greys[greys.size() / 2];
+        if (m.button == CVisuPanel::NegativeButton) {
+            EXPECT_GT(sky, 255 - 90);
+            EXPECT_LT(sky, 255 - 20);
+        } else if (m.button == CVisuPanel::NormalButton) {
+            EXPECT_GT(sky, 20);
+            EXPECT_LT(sky, 90);
+        } else {
+            EXPECT_GT(sky, 0);
+        }
+        showAndShoot(QStringLiteral("auto-%1").arg(QString::fromLatin1(m.name)));
+    }
 }

@@ -1,0 +1,237 @@
+#include "MosaicVector.h"
+
+#include <array>
+#include <cstddef>
+
+#if defined(__x86_64__) || defined(__i386__)
+
+#include "VectorLanes.h"
+
+namespace {
+
+// floor((a + b) / 2): the rounding-up average less what it rounded, which is
+// kept (1 where a + b is odd, 0 elsewhere).
+template <class L> struct Half { typename L::V mean, odd; };
+
+template <class L> inline Half<L> half(typename L::V a, typename L::V b) {
+    const auto odd = L::oddSum(a, b);
+    return {L::sub(L::average(a, b), odd), odd};
+}
+
+// floor((a + b + c + d) / 4) from the two pair halves: the halves dropped by
+// both pairs make one more unit, which counts when the halves' sum is odd.
+// That is the rounding-up average of the halves, less one where their sum is
+// odd and the dropped halves do not make up for it.
+template <class L> inline typename L::V quarter(Half<L> ab, Half<L> cd) {
+    return L::sub(L::average(ab.mean, cd.mean),
+                  L::notBothAnd(ab.odd, cd.odd, L::oddSum(ab.mean, cd.mean)));
+}
+
+template <class L> struct Levels { typename L::V blue, green, red; };
+
+// One register of pixels from column c (even), so even lanes hold even
+// columns. Sums wrap at 16 bits, which is the modulo 65536 the levels take.
+template <class L, bool OddRow, bool NegativeLo, bool AverageCarry>
+inline Levels<L> convertLanes(const unsigned short* above, const unsigned short* mid,
+                              const unsigned short* below, std::ptrdiff_t c,
+                              const RampLanes<L>& ramp) {
+    using V = typename L::V;
+    const V p = L::load(mid + c);
+    const Half<L> vert = half<L>(L::load(above + c), L::load(below + c));
+    const Half<L> horiz = half<L>(L::load(mid + c - 1), L::load(mid + c + 1));
+    const V cross4 = quarter(vert, horiz);
+    const V diag4 = quarter(half<L>(L::load(above + c - 1), L::load(above + c + 1)),
+                            half<L>(L::load(below + c - 1), L::load(below + c + 1)));
+    V x1, x2, x3;
+    if constexpr (OddRow) {
+        x1 = L::evenOdd(diag4, vert.mean);
+        x2 = L::evenOdd(cross4, p);
+        x3 = L::evenOdd(p, horiz.mean);
+    } else {
+        x1 = L::evenOdd(horiz.mean, p);
+        x2 = L::evenOdd(p, cross4);
+        x3 = L::evenOdd(vert.mean, diag4);
+    }
+    auto level = [&](V a, V b) {
+        return ramp.template levels<NegativeLo, AverageCarry>(L::add(a, b));
+    };
+    return {level(x1, x3), level(x1, x2), level(x2, x3)};
+}
+
+// Byte tables spreading blue, green and red over 3 x 16 output bytes of
+// sixteen pixels: entry [3 * third + channel][j] is the channel byte that
+// output byte 16 * third + j takes, -1 for none (the other channels').
+using Bytes32 = std::array<signed char, 32>;
+constexpr std::array<Bytes32, 9> spreadTables() {
+    std::array<Bytes32, 9> tables{};
+    for (int third = 0; third < 3; ++third)
+        for (int channel = 0; channel < 3; ++channel)
+            for (int j = 0; j < 32; ++j) {
+                const int byte = 16 * third + j % 16;
+                tables[3 * third + channel][j] =
+                    byte % 3 == channel ? static_cast<signed char>(byte / 3) : -1;
+            }
+    return tables;
+}
+alignas(32) constexpr std::array<Bytes32, 9> kSpread = spreadTables();
+
+ZERMIC_AVX2 inline __m256i spread(__m256i channel, int table) {
+    return _mm256_shuffle_epi8(
+        channel, _mm256_load_si256(reinterpret_cast<const __m256i*>(kSpread[table].data())));
+}
+
+ZERMIC_AVX2 inline __m256i third(const __m256i channels[3], int index) {
+    return _mm256_or_si256(
+        _mm256_or_si256(spread(channels[0], 3 * index), spread(channels[1], 3 * index + 1)),
+        spread(channels[2], 3 * index + 2));
+}
+
+// The pack interleaves the 128-bit halves of its operands; the permute puts
+// the 32 bytes back in column order.
+ZERMIC_AVX2 inline __m256i columnOrder(__m256i first, __m256i second) {
+    return _mm256_permute4x64_epi64(_mm256_packus_epi16(first, second), 0xD8);
+}
+
+// 32 pixels' blue, green, red bytes from two registers of levels each.
+ZERMIC_AVX2 inline void storeBgr(const Levels<Lanes256>& first, const Levels<Lanes256>& second,
+                                 std::uint8_t* out) {
+    const __m256i channels[3] = {columnOrder(first.blue, second.blue),
+                                 columnOrder(first.green, second.green),
+                                 columnOrder(first.red, second.red)};
+    // Each 128-bit half makes 48 bytes: the first 16 pixels from the low
+    // halves, the next 16 from the high ones.
+    const __m256i t0 = third(channels, 0), t1 = third(channels, 1), t2 = third(channels, 2);
+    __m256i* dst = reinterpret_cast<__m256i*>(out);
+    _mm256_storeu_si256(dst, _mm256_permute2x128_si256(t0, t1, 0x20));
+    _mm256_storeu_si256(dst + 1, _mm256_permute2x128_si256(t2, t0, 0x30));
+    _mm256_storeu_si256(dst + 2, _mm256_permute2x128_si256(t1, t2, 0x31));
+}
+
+// With byte permutes over two registers: the low bytes of two registers of
+// levels in column order, then each 64-byte third of the 192 output bytes
+// from blue and green, red merged over it.
+struct Permutes512 {
+    std::array<std::uint8_t, 64> lowBytes;
+    std::array<std::array<std::uint8_t, 64>, 3> blueGreen, red;
+    std::array<std::uint64_t, 3> redMask;
+};
+constexpr Permutes512 permutes512() {
+    Permutes512 t{};
+    for (int j = 0; j < 64; ++j)
+        t.lowBytes[j] = std::uint8_t(2 * j);
+    for (int third = 0; third < 3; ++third)
+        for (int j = 0; j < 64; ++j) {
+            const int byte = 64 * third + j, pixel = byte / 3, channel = byte % 3;
+            t.blueGreen[third][j] = std::uint8_t(pixel + (channel == 1 ? 64 : 0));
+            t.red[third][j] = std::uint8_t(pixel);
+            if (channel == 2)
+                t.redMask[third] |= std::uint64_t(1) << j;
+        }
+    return t;
+}
+alignas(64) constexpr Permutes512 kPermutes512 = permutes512();
+
+// 64 pixels' blue, green, red bytes from two registers of levels each.
+ZERMIC_AVX512 inline void storeBgr(const Levels<Lanes512>& first, const Levels<Lanes512>& second,
+                                   std::uint8_t* out) {
+    const __m512i low = _mm512_loadu_si512(kPermutes512.lowBytes.data());
+    const __m512i blue = _mm512_permutex2var_epi8(first.blue, low, second.blue);
+    const __m512i green = _mm512_permutex2var_epi8(first.green, low, second.green);
+    const __m512i red = _mm512_permutex2var_epi8(first.red, low, second.red);
+    for (int third = 0; third < 3; ++third) {
+        const __m512i bg = _mm512_permutex2var_epi8(
+            blue, _mm512_loadu_si512(kPermutes512.blueGreen[third].data()), green);
+        const __m512i bgr =
+            _mm512_mask_permutexvar_epi8(bg, kPermutes512.redMask[third],
+                                         _mm512_loadu_si512(kPermutes512.red[third].data()), red);
+        _mm512_storeu_si512(out + 64 * third, bgr);
+    }
+}
+
+template <class L, bool OddRow, bool NegativeLo, bool AverageCarry>
+inline void convertRowLanes(const GreyRamp& ramp, const unsigned short* mid, std::ptrdiff_t width,
+                            std::ptrdiff_t end, std::uint8_t* out) {
+    constexpr std::ptrdiff_t kBlock = 2 * L::count;
+    const RampLanes<L> lanes(ramp);
+    const unsigned short* above = mid - width;
+    const unsigned short* below = mid + width;
+    // The last block steps back to end at the row's end: its overlap with the
+    // block before is written twice with the same bytes.
+    for (std::ptrdiff_t c = 0;; c += kBlock) {
+        if (c + kBlock > end)
+            c = end - kBlock;
+        const auto first =
+            convertLanes<L, OddRow, NegativeLo, AverageCarry>(above, mid, below, c, lanes);
+        const auto second = convertLanes<L, OddRow, NegativeLo, AverageCarry>(above, mid, below,
+                                                                              c + L::count, lanes);
+        storeBgr(first, second, out + 3 * c);
+        if (c + kBlock == end)
+            return;
+    }
+}
+
+template <bool OddRow, bool NegativeLo, bool AverageCarry>
+ZERMIC_AVX2 __attribute__((flatten)) void
+convertRowAvx2(const GreyRamp& ramp, const unsigned short* mid, std::ptrdiff_t width,
+               std::ptrdiff_t end, std::uint8_t* out) {
+    convertRowLanes<Lanes256, OddRow, NegativeLo, AverageCarry>(ramp, mid, width, end, out);
+}
+
+template <bool OddRow, bool NegativeLo, bool AverageCarry>
+ZERMIC_AVX512 __attribute__((flatten)) void
+convertRowAvx512(const GreyRamp& ramp, const unsigned short* mid, std::ptrdiff_t width,
+                 std::ptrdiff_t end, std::uint8_t* out) {
+    convertRowLanes<Lanes512, OddRow, NegativeLo, AverageCarry>(ramp, mid, width, end, out);
+}
+
+} // namespace
+
+VectorUnit bestVectorUnit() {
+    static const VectorUnit best = [] {
+        if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
+            __builtin_cpu_supports("avx512vbmi"))
+            return VectorUnit::Avx512;
+        return __builtin_cpu_supports("avx2") ? VectorUnit::Avx2 : VectorUnit::None;
+    }();
+    return best;
+}
+
+int demosaicRowVector(const GreyRamp& ramp, const unsigned short* row, int width, bool oddRow,
+                      std::uint8_t* out, VectorUnit unit) {
+    if (unit > bestVectorUnit())
+        unit = bestVectorUnit();
+    // One past the last even column converted; the right neighbours read stay
+    // inside the row.
+    const int end = 2 * ((width - 1) / 2);
+    if (unit == VectorUnit::Avx512 && end < 2 * Lanes512::count)
+        unit = VectorUnit::Avx2;
+    if (!ramp.usable || unit == VectorUnit::None || end < 2 * Lanes256::count)
+        return 0;
+    withRampVariant(ramp, [&]<bool NegativeLo, bool AverageCarry>() {
+        if (unit == VectorUnit::Avx512) {
+            if (oddRow)
+                convertRowAvx512<true, NegativeLo, AverageCarry>(ramp, row, width, end, out);
+            else
+                convertRowAvx512<false, NegativeLo, AverageCarry>(ramp, row, width, end, out);
+        } else {
+            if (oddRow)
+                convertRowAvx2<true, NegativeLo, AverageCarry>(ramp, row, width, end, out);
+            else
+                convertRowAvx2<false, NegativeLo, AverageCarry>(ramp, row, width, end, out);
+        }
+    });
+    return end;
+}
+
+#else
+
+VectorUnit bestVectorUnit() {
+    return VectorUnit::None;
+}
+
+int demosaicRowVector(const GreyRamp&, const unsigned short*, int, bool, std::uint8_t*,
+                      VectorUnit) {
+    return 0;
+}
+
+#endif

@@ -1,0 +1,123 @@
+#pragma once
+
+// The 16-bit lane operations the vector loops use, one struct per instruction
+// set, so that each loop is written once as a template over them. Every
+// operation carries its instruction set; a loop instantiated for one is
+// compiled into an entry point of that set with everything inlined (flatten),
+// and called only after asking the CPU. Include only from such files.
+
+#include "GreyRamp.h"
+
+#include <immintrin.h>
+
+#include <array>
+#include <cstdint>
+
+// The templates between the entry points and the operations pass vectors by
+// value, which would change the calling convention if they were ever called;
+// flatten inlines them all, so no vector crosses a call.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+#define ZERMIC_AVX2 __attribute__((target("avx2")))
+#define ZERMIC_AVX512 __attribute__((target("avx2,avx512f,avx512bw,avx512vl,avx512vbmi")))
+
+struct Lanes256 {
+    using V = __m256i;
+    static constexpr int count = 16;
+
+    ZERMIC_AVX2 static V load(const unsigned short* p) {
+        return _mm256_loadu_si256(reinterpret_cast<const V*>(p));
+    }
+    ZERMIC_AVX2 static V set(std::uint16_t v) { return _mm256_set1_epi16(short(v)); }
+    ZERMIC_AVX2 static V add(V a, V b) { return _mm256_add_epi16(a, b); }
+    ZERMIC_AVX2 static V sub(V a, V b) { return _mm256_sub_epi16(a, b); }
+    // (a ^ b) & 1: whether a + b is odd.
+    ZERMIC_AVX2 static V oddSum(V a, V b) {
+        return _mm256_and_si256(_mm256_xor_si256(a, b), set(1));
+    }
+    // ~(a & b) & c
+    ZERMIC_AVX2 static V notBothAnd(V a, V b, V c) {
+        return _mm256_andnot_si256(_mm256_and_si256(a, b), c);
+    }
+    template <int N> ZERMIC_AVX2 static V shiftRight(V a) { return _mm256_srli_epi16(a, N); }
+    ZERMIC_AVX2 static V shiftLeft(V a, __m128i n) { return _mm256_sll_epi16(a, n); }
+    ZERMIC_AVX2 static V average(V a, V b) { return _mm256_avg_epu16(a, b); }
+    ZERMIC_AVX2 static V subSaturated(V a, V b) { return _mm256_subs_epu16(a, b); }
+    ZERMIC_AVX2 static V addSaturated(V a, V b) { return _mm256_adds_epu16(a, b); }
+    ZERMIC_AVX2 static V min(V a, V b) { return _mm256_min_epu16(a, b); }
+    ZERMIC_AVX2 static V mulHigh(V a, V b) { return _mm256_mulhi_epu16(a, b); }
+    ZERMIC_AVX2 static V mulLow(V a, V b) { return _mm256_mullo_epi16(a, b); }
+    // high + 1 where low + carryIn overflows 16 bits, i.e. carryIn > ~low,
+    // compared as signed after flipping the top bits.
+    ZERMIC_AVX2 static V addCarry(V high, V low, V carryIn) {
+        const V carry = _mm256_cmpgt_epi16(_mm256_xor_si256(carryIn, set(0x8000)),
+                                           _mm256_xor_si256(low, set(0x7FFF)));
+        return _mm256_sub_epi16(high, carry);
+    }
+    // a in the even lanes, b in the odd ones.
+    ZERMIC_AVX2 static V evenOdd(V a, V b) { return _mm256_blend_epi16(a, b, 0xAA); }
+};
+
+struct Lanes512 {
+    using V = __m512i;
+    static constexpr int count = 32;
+
+    ZERMIC_AVX512 static V load(const unsigned short* p) { return _mm512_loadu_si512(p); }
+    ZERMIC_AVX512 static V set(std::uint16_t v) { return _mm512_set1_epi16(short(v)); }
+    ZERMIC_AVX512 static V add(V a, V b) { return _mm512_add_epi16(a, b); }
+    ZERMIC_AVX512 static V sub(V a, V b) { return _mm512_sub_epi16(a, b); }
+    ZERMIC_AVX512 static V oddSum(V a, V b) {
+        return _mm512_ternarylogic_epi64(a, b, set(1), 0x28);
+    }
+    ZERMIC_AVX512 static V notBothAnd(V a, V b, V c) {
+        return _mm512_ternarylogic_epi64(a, b, c, 0x2A);
+    }
+    template <int N> ZERMIC_AVX512 static V shiftRight(V a) { return _mm512_srli_epi16(a, N); }
+    ZERMIC_AVX512 static V shiftLeft(V a, __m128i n) { return _mm512_sll_epi16(a, n); }
+    ZERMIC_AVX512 static V average(V a, V b) { return _mm512_avg_epu16(a, b); }
+    ZERMIC_AVX512 static V subSaturated(V a, V b) { return _mm512_subs_epu16(a, b); }
+    ZERMIC_AVX512 static V addSaturated(V a, V b) { return _mm512_adds_epu16(a, b); }
+    ZERMIC_AVX512 static V min(V a, V b) { return _mm512_min_epu16(a, b); }
+    ZERMIC_AVX512 static V mulHigh(V a, V b) { return _mm512_mulhi_epu16(a, b); }
+    ZERMIC_AVX512 static V mulLow(V a, V b) { return _mm512_mullo_epi16(a, b); }
+    ZERMIC_AVX512 static V addCarry(V high, V low, V carryIn) {
+        const __mmask32 carry = _mm512_cmplt_epu16_mask(_mm512_add_epi16(low, carryIn), low);
+        return _mm512_mask_add_epi16(high, carry, high, set(1));
+    }
+    ZERMIC_AVX512 static V evenOdd(V a, V b) { return _mm512_mask_blend_epi16(0xAAAAAAAA, a, b); }
+};
+
+// GreyRamp::level on every lane.
+template <class L> struct RampLanes {
+    using V = typename L::V;
+    V subtract, add, span, factorHigh, factorLow;
+    __m128i shift;
+
+    explicit RampLanes(const GreyRamp& ramp)
+        : subtract(L::set(ramp.subtract)), add(L::set(ramp.add)), span(L::set(ramp.span)),
+          factorHigh(L::set(ramp.factorHigh)), factorLow(L::set(ramp.factorLow)),
+          shift(_mm_cvtsi32_si128(ramp.shift)) {}
+
+    // The loops pick the variant once per row: whether lo is negative (only
+    // one of subtract and add is not zero) and how the carry is taken.
+    template <bool NegativeLo, bool AverageCarry> V levels(V v) const {
+        V t = NegativeLo ? L::addSaturated(v, add) : L::subSaturated(v, subtract);
+        t = L::shiftLeft(L::min(t, span), shift);
+        const V high = L::mulHigh(t, factorHigh);
+        const V low = L::mulLow(t, factorHigh);
+        const V carryIn = L::mulHigh(t, factorLow);
+        if constexpr (AverageCarry)
+            return L::add(high, L::template shiftRight<15>(L::average(low, carryIn)));
+        return L::addCarry(high, low, carryIn);
+    }
+};
+
+// Calls f.template operator()<NegativeLo, AverageCarry>() for the ramp's variant.
+template <typename F> decltype(auto) withRampVariant(const GreyRamp& ramp, F&& f) {
+    const bool negative = ramp.add != 0;
+    if (negative)
+        return ramp.averageCarry ? f.template operator()<true, true>()
+                                 : f.template operator()<true, false>();
+    return ramp.averageCarry ? f.template operator()<false, true>()
+                             : f.template operator()<false, false>();
+}
