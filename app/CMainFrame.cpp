@@ -175,10 +175,7 @@ void CMainFrame::defineCommands() {
         const qsizetype nl = all.indexOf(QLatin1Char('\n'));
         const QString prompt = nl < 0 ? all : all.left(nl);
         const QString tip = nl < 0 ? QString() : all.mid(nl + 1);
-        QString text = QString::fromUtf8(t.text);
-        // The key named after a tab is the action's own shortcut text.
-        text = text.left(text.indexOf(QLatin1Char('\t')));
-        table.define(t.id, text, prompt, tip, QList<QKeySequence>(t.keys));
+        table.define(t.id, QString::fromUtf8(t.text), prompt, tip, QList<QKeySequence>(t.keys));
     }
     for (int i = 0; i < kRecentFileCount; ++i)
         table.define(cmd::FileMru1 + i, QStringLiteral("Fichier récent"),

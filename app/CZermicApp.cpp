@@ -18,6 +18,10 @@ CZermicApp theApp;
 namespace {
 const QString kTitle = QStringLiteral("Zermic");
 const QString kFilter = QStringLiteral("Fichiers image (*.fit)");
+// Opening offers every file the reader takes, the program's own first.
+const QString kOpenFilter = QStringLiteral("Fichiers image (*.fit);;Fichiers FITS (*.fits);;"
+                                           "Fichiers EIP (*.eip);;Fichiers IMG (*.img);;"
+                                           "Tous les fichiers (*)");
 
 // Saves write FITS: under an EIP or IMG name they would destroy the original
 // and leave a file no reader accepts.
@@ -40,8 +44,9 @@ CZermicView* CZermicApp::view() const {
 bool CZermicApp::initInstance(const QStringList& arguments) {
     SettingsStore::setRoot(QStringLiteral("VKL_Zermic"), kTitle);
     QCoreApplication::setOrganizationName(QStringLiteral("VKL_Zermic"));
+    // The name only: a display name would be appended by the toolkit to every
+    // window title on some desktops ("Visu — Zermic").
     QCoreApplication::setApplicationName(kTitle);
-    QGuiApplication::setApplicationDisplayName(kTitle);
     QGuiApplication::setDesktopFileName(QStringLiteral("zermic"));
 
     recent.load();
@@ -58,20 +63,15 @@ bool CZermicApp::initInstance(const QStringList& arguments) {
             openDocumentFile(path);
     });
 
-    // Only the first argument names a document: the program holds one.
+    // Only the first argument names a document: the program holds one. The
+    // window is on the screen before that file is read, so that a refusal's
+    // message stands in front of the program rather than alone.
     const QString file = arguments.isEmpty() ? QString() : arguments.first();
-    if (file.isEmpty()) {
-        onFileNew();
-    } else {
-        view()->onInitialUpdate();
-        if (!openDocumentFile(file))
-            return false;
-    }
-
+    onFileNew();
     frame->show();
     frame->activateWindow();
     frame->repaint();
-    return true;
+    return file.isEmpty() || openDocumentFile(file);
 }
 
 void CZermicApp::exitInstance() {
@@ -111,7 +111,7 @@ void CZermicApp::onFileNew() {
 void CZermicApp::onFileOpen() {
     FileDialogOptions o;
     o.defaultExtension = QStringLiteral("fit");
-    o.filter = kFilter;
+    o.filter = kOpenFilter;
     o.mustExist = true;
     const QString path = fileOpenDialog(frame, QStringLiteral("Ouvrir"), o);
     if (!path.isEmpty())

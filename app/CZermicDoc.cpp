@@ -59,6 +59,7 @@ bool CZermicDoc::onSaveDocument(const QString& p) {
 }
 
 int CZermicDoc::writeFitsImage(const QString& p, std::optional<AcqExposure> exposure) {
+    const WaitCursor wait;
     const int r = saveFits(p, image, acquisitionTime, exposure);
     if (r == 0)
         modified = false;
@@ -66,6 +67,8 @@ int CZermicDoc::writeFitsImage(const QString& p, std::optional<AcqExposure> expo
 }
 
 int CZermicDoc::writeImage(const QString& p) {
+    // On every path of the save, the display bitmap's making included.
+    const WaitCursor wait;
     if (!image.pixels)
         return 1;
     if (!isBmpName(p))

@@ -47,9 +47,9 @@ void CAcqPrmDlg::createControls(ControlBuilder& b) {
 
     b.group(QStringLiteral("Caméra"), 7, 108, 150, 112);
     b.check(idOption1, QStringLiteral("Non Int"), 14, 120, 64, 10);
-    b.check(idOption2, QStringLiteral("EPP"), 82, 120, 64, 10);
-    b.check(idOption3, QStringLiteral("Gain fort (X4)"), 14, 134, 66, 10);
-    b.check(idOption4, QStringLiteral("Image brute et noir"), 82, 134, 72, 10);
+    b.check(idOption2, QStringLiteral("EPP"), 80, 120, 64, 10);
+    b.check(idOption3, QStringLiteral("Gain fort (X4)"), 14, 134, 64, 10);
+    b.check(idOption4, QStringLiteral("Image brute et noir"), 80, 134, 76, 10);
     b.label(QStringLiteral("Gain"), 14, 151, 70, 10);
     b.numberEdit(idGain, 100, 150, 40, 12);
     b.label(QStringLiteral("Lpt ou COM"), 14, 167, 70, 10);
@@ -68,9 +68,11 @@ void CAcqPrmDlg::createControls(ControlBuilder& b) {
     b.numberEdit(idY1, 186, 32, 28, 12);
     b.label(QStringLiteral("M"), 240, 33, 12, 10);
     b.numberEdit(idM, 254, 32, 28, 12);
+    // Wide enough for the longest of its three phrases and too narrow for two,
+    // so that the lines break where the phrases end.
     QLabel* mix = b.label(QStringLiteral("Cyan + Yellow = Vert           Cyan + Magenta = Bleu "
                                          "Magenta + Yellow = Rouge"),
-                          172, 48, 146, 26, Qt::AlignLeft | Qt::AlignTop);
+                          172, 48, 97, 26, Qt::AlignLeft | Qt::AlignTop);
     mix->setWordWrap(true);
 
     b.group(QStringLiteral("Standards"), 164, 82, 160, 118);

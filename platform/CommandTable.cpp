@@ -1,7 +1,27 @@
 #include "CommandTable.h"
 
+#include <QApplication>
 #include <QMenu>
+#include <QProxyStyle>
+#include <QStyleFactory>
 #include <QWidget>
+
+namespace {
+
+// Menus highlight disabled items as well, so that a disabled command's prompt
+// shows in the status bar while the pointer is on it, as an enabled one's does.
+class MenuStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override {
+        if (hint == SH_Menu_AllowActiveAndDisabled)
+            return 1;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+} // namespace
 
 CommandTable::CommandTable(QWidget* w) : QObject(w), window(w) {
     // Toolbar buttons follow state changes made outside commands (timer ticks).
@@ -19,12 +39,34 @@ QAction* CommandTable::define(int id, const QString& text, const QString& prompt
         window->addAction(c.action);
         connect(c.action, &QAction::triggered, this, [this, id] { send(id); });
     }
-    c.action->setText(text);
+    const qsizetype tab = text.indexOf(QLatin1Char('\t'));
+    const QString shown = tab < 0 ? text : text.left(tab);
+    c.action->setText(shown);
     c.action->setStatusTip(prompt);
-    c.action->setToolTip(tooltip.isEmpty() ? QString(text).remove(QLatin1Char('&')) : tooltip);
-    c.action->setShortcuts(keys);
+    c.action->setToolTip(tooltip.isEmpty() ? QString(shown).remove(QLatin1Char('&')) : tooltip);
+    // A menu adds an action's own keys after its text: only a text that names
+    // them after a tab has them there.
+    const bool keysInMenu = tab >= 0 || keys.isEmpty();
+    c.action->setShortcuts(keysInMenu ? keys : QList<QKeySequence>());
+    if (!keysInMenu && !c.keys) {
+        c.keys = new QAction(window);
+        c.keys->setObjectName(QStringLiteral("keys%1").arg(id));
+        c.keys->setShortcutContext(Qt::WindowShortcut);
+        window->addAction(c.keys);
+        connect(c.keys, &QAction::triggered, this, [this, id] { send(id); });
+    }
+    if (c.keys)
+        c.keys->setShortcuts(keysInMenu ? QList<QKeySequence>() : keys);
     c.action->setEnabled(bool(c.handler));
     return c.action;
+}
+
+QList<QKeySequence> CommandTable::keys(int id) const {
+    const Command* c = find(id);
+    if (!c || !c->action)
+        return {};
+    return c->keys && !c->keys->shortcuts().isEmpty() ? c->keys->shortcuts()
+                                                      : c->action->shortcuts();
 }
 
 QAction* CommandTable::action(int id) const {
@@ -90,6 +132,8 @@ void CommandTable::updateUI() {
         if (!c.action)
             continue;
         c.action->setEnabled(isEnabled(id));
+        if (c.keys)
+            c.keys->setEnabled(c.action->isEnabled());
         if (c.checked) {
             c.action->setCheckable(true);
             c.action->setChecked(c.checked());
@@ -99,4 +143,9 @@ void CommandTable::updateUI() {
 
 void CommandTable::watchMenu(QMenu* menu) {
     connect(menu, &QMenu::aboutToShow, this, &CommandTable::updateUI);
+    if (!menuStyle) {
+        menuStyle = new MenuStyle(QStyleFactory::create(QApplication::style()->name()));
+        menuStyle->setParent(this);
+    }
+    menu->setStyle(menuStyle);
 }

@@ -6,6 +6,8 @@
 #include <QFontMetrics>
 #include <QMessageBox>
 
+#include <cmath>
+
 QWidget* mainWindow() {
     for (QWidget* w : QApplication::topLevelWidgets())
         if (w->objectName() == QLatin1String("CMainFrame"))
@@ -45,17 +47,34 @@ void messageBox(QWidget* owner, const QString& text, const QString& caption, Mes
     box.exec();
 }
 
+WaitCursor::WaitCursor() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+WaitCursor::~WaitCursor() {
+    QApplication::restoreOverrideCursor();
+}
+
+namespace {
+
+int alphabetWidth(const QFont& font) {
+    return QFontMetrics(font).horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+}
+
+} // namespace
+
 int averageCharWidth(const QFont& font) {
-    // The average over the alphabet, as dialog units have always been measured.
-    const QFontMetrics fm(font);
-    const QString alphabet = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
-    return (fm.horizontalAdvance(alphabet) / 26 + 1) / 2;
+    // The average over the alphabet, rounded as it has always been measured.
+    return (alphabetWidth(font) / 26 + 1) / 2;
 }
 
 QRect dialogUnitsToPixels(const QFont& font, int x, int y, int w, int h) {
-    const int cx = averageCharWidth(font);
+    // The unrounded average: rounded to whole pixels it makes windows up to a
+    // tenth narrower than their texts at the usual font sizes.
+    const double cx = alphabetWidth(font) / 52.0;
     const int cy = QFontMetrics(font).height();
-    auto hx = [cx](int v) { return (v * cx + 2) / 4; };
+    auto hx = [cx](int v) { return int(std::lround(v * cx / 4)); };
     auto vy = [cy](int v) { return (v * cy + 4) / 8; };
     return QRect(hx(x), vy(y), hx(x + w) - hx(x), vy(y + h) - vy(y));
 }

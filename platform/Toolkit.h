@@ -24,11 +24,22 @@ QString applicationTitle();
 void messageBox(QWidget* owner, const QString& text, const QString& caption,
                 MessageIcon icon = MessageIcon::None);
 
+// The wait cursor over every window of the program while the object lives.
+class WaitCursor {
+public:
+    WaitCursor();
+    ~WaitCursor();
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
 // Dialog units: horizontal units are a quarter of the font's average character
-// width, vertical units an eighth of its height, so that windows laid out in
-// dialog units keep their proportions with any font.
+// width (over the alphabet, in fractions of a pixel), vertical units an eighth
+// of its height, so that windows laid out in dialog units keep their
+// proportions with any font.
 QRect dialogUnitsToPixels(const QFont& font, int x, int y, int w, int h);
 QRect dialogUnitsToPixels(const QFont& font, const QRect& dlu);
+// The average character width in whole pixels (status bar panes).
 int averageCharWidth(const QFont& font);
 
 struct FileDialogOptions {

@@ -25,7 +25,12 @@
 
 class AppFixture : public ::testing::Test {
 protected:
-    void TearDown() override { theApp.exitInstance(); }
+    void TearDown() override {
+        theApp.exitInstance();
+        // Each test is one run of the program: the next starts with a camera
+        // as constructed, no port open and no dark frame from this one.
+        theApp.camera = CCamera();
+    }
 
     bool start(const QStringList& args = {}) { return theApp.initInstance(args); }
     void restart() {

@@ -8,14 +8,17 @@
 
 #include "Toolkit.h"
 #include <QDirIterator>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QStatusTipEvent>
+#include <QStyleOptionMenuItem>
 #include <QToolBar>
 
+#include <map>
 #include <unistd.h>
 
 namespace {
@@ -115,13 +118,13 @@ TEST_F(AppFixture, MenusKeysPromptsAndToolbar) {
         ASSERT_NE(a, nullptr);
         EXPECT_EQ(a->objectName(), QStringLiteral("cmd%1").arg(c.id));
         EXPECT_EQ(a->text(), QString::fromUtf8(c.text));
-        EXPECT_EQ(a->shortcut(), c.key);
+        EXPECT_EQ(frame().commands().keys(c.id).value(0), c.key);
         EXPECT_EQ(a->statusTip(), QString::fromUtf8(c.prompt));
         if (c.tip) {
             EXPECT_EQ(a->toolTip(), QString::fromUtf8(c.tip));
         }
     }
-    EXPECT_EQ(action(cmd::EditCopy)->shortcuts(),
+    EXPECT_EQ(frame().commands().keys(cmd::EditCopy),
               QList<QKeySequence>({QKeySequence("Ctrl+C"), QKeySequence("Ctrl+Ins")}));
 
     // Menus in order, with the recent-file place-holder greyed.
@@ -172,6 +175,73 @@ TEST_F(AppFixture, MenusKeysPromptsAndToolbar) {
         QApplication::sendEvent(&frame(), &clear);
         EXPECT_EQ(frame().promptText(), standing.isEmpty() ? "Prêt" : standing);
     }
+}
+
+// The text a menu draws for an item: its own, then the key column after a tab.
+QString drawnText(QMenu* menu, QAction* a) {
+    // initStyleOption is what QMenu paints from; it is protected.
+    struct Peek : QMenu {
+        using QMenu::initStyleOption;
+    };
+    QStyleOptionMenuItem option;
+    static_cast<Peek*>(menu)->initStyleOption(&option, a);
+    return option.text;
+}
+
+TEST_F(AppFixture, MenuItemsShowTheirTextsAndKeysOnceAndTheKeysWork) {
+    PtyPair pty;
+    linkPort(2, pty.slavePath());
+    ASSERT_TRUE(start());
+    std::map<QString, QStringList> menus;
+    for (QMenu* m : frame().menuBar()->findChildren<QMenu*>())
+        for (QAction* a : m->actions())
+            if (!a->isSeparator() && a->isVisible())
+                menus[m->title()] << drawnText(m, a);
+    EXPECT_EQ(menus["Camera"].join("|").toStdString(),
+              "Init Camera (Ctrl+i)|Param Caméra (Ctrl+B)|Param Sequence (Ctrl+Q)|"
+              "Acquerir (Ctrl+A)|Démarrer séquence (F10)|Pause Séquence (F11)|"
+              "Stop Séquence (F12)|Demarrer Cumul (Ctrl+F10)");
+    EXPECT_EQ(menus["&Edition"].join("|").toStdString(),
+              "&Annuler\tCtrl+Z|&Couper\tCtrl+X|&Copier\tCtrl+C|C&oller\tCtrl+V");
+    EXPECT_EQ(menus["&Fichier"].mid(0, 3).join("|").toStdString(),
+              "&Nouveau\tCtrl+N|&Ouvrir...\tCtrl+O|&Enregistrer\tCtrl+S");
+
+    // Ctrl+B, shown only in the item's own text, still opens the camera dialog.
+    QStringList opened;
+    ModalWatcher watcher([&](QWidget* w) {
+        opened << w->objectName();
+        later([w] { press(w, 2); });
+        return true;
+    });
+    frame().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&frame()));
+    QTest::keyClick(&frame(), Qt::Key_B, Qt::ControlModifier);
+    EXPECT_EQ(opened, QStringList({"CAcqPrmDlg"}));
+}
+
+TEST_F(AppFixture, DisabledMenuItemsShowTheirPromptsToo) {
+    ASSERT_TRUE(start());
+    QMenu* edition = nullptr;
+    for (QMenu* m : frame().menuBar()->findChildren<QMenu*>())
+        if (m->title() == "&Edition")
+            edition = m;
+    ASSERT_NE(edition, nullptr);
+    edition->popup(frame().mapToGlobal(QPoint(10, 10)));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(edition));
+    const struct {
+        int id;
+        const char* prompt;
+    } items[] = {
+        {cmd::EditCut, "Supprime la sélection et la place dans le Presse-papiers"},
+        {cmd::EditUndo, "Annule la dernière action"},
+    };
+    for (const auto& item : items) {
+        QAction* a = action(item.id);
+        ASSERT_FALSE(a->isEnabled());
+        QTest::mouseMove(edition, edition->actionGeometry(a).center());
+        EXPECT_EQ(frame().promptText().toStdString(), item.prompt);
+    }
+    edition->hide();
 }
 
 TEST_F(AppFixture, CameraParametersRunOnceShowTheFormatAndUpload) {
@@ -273,10 +343,33 @@ TEST_F(AppFixture, CommandLineOpensTheFileOrEndsTheProgram) {
     EXPECT_EQ(frame().statusText(), "40 x 30, 16 bpp");
     theApp.exitInstance();
 
-    ModalWatcher watcher;
+    // The refusal's message shows in front of the main window.
+    bool frameShown = false;
+    ModalWatcher watcher([&](QWidget*) {
+        frameShown = theApp.mainFrame() && theApp.mainFrame()->isVisible();
+        return false;
+    });
     EXPECT_FALSE(start({QString::fromStdString(dir.file("missing.fit"))}));
     ASSERT_EQ(watcher.messages().size(), 1u);
     EXPECT_TRUE(watcher.messages()[0].contains("missing.fit"));
+    EXPECT_TRUE(frameShown);
+}
+
+TEST_F(AppFixture, OpenDialogOffersEveryFileTheReaderTakes) {
+    ASSERT_TRUE(start());
+    QStringList filters;
+    ModalWatcher watcher([&](QWidget* w) {
+        if (auto* d = qobject_cast<QFileDialog*>(w)) {
+            filters = d->nameFilters();
+            later([d] { d->reject(); });
+            return true;
+        }
+        return false;
+    });
+    action(cmd::FileOpen)->trigger();
+    EXPECT_EQ(filters.join("|").toStdString(),
+              "Fichiers image (*.fit)|Fichiers FITS (*.fits)|Fichiers EIP (*.eip)|"
+              "Fichiers IMG (*.img)|Tous les fichiers (*)");
 }
 
 TEST_F(AppFixture, AboutBoxTexts) {

@@ -173,6 +173,33 @@ TEST_F(SaveDispatch, SequenceImagesAreAlwaysFits) {
     }
 }
 
+TEST_F(SaveDispatch, WaitCursorWhileSavingOnEveryPath) {
+    openSky();
+    // The BMP's bitmap is made within the save: the cursor it sees is the save's.
+    std::vector<int> during;
+    doc().setDisplayBitmapSource([&] {
+        const QCursor* c = QApplication::overrideCursor();
+        during.push_back(c ? int(c->shape()) : -1);
+        return view().currentDisplayBitmap();
+    });
+    ModalWatcher watcher([&](QWidget*) {
+        const QCursor* c = QApplication::overrideCursor();
+        during.push_back(c ? int(c->shape()) : -1);
+        return false;
+    });
+    const QString missingFolder = QString::fromStdString(dir.file("none/x.fit"));
+    for (const QString& path : {QString::fromStdString(dir.file("a.bmp")),
+                                QString::fromStdString(dir.file("a.fit")), missingFolder}) {
+        doc().onSaveDocument(path);
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr) << path.toStdString();
+    }
+    EXPECT_EQ(view().saveDocument(QString::fromStdString(dir.file("seq0000.fit")), std::nullopt),
+              true);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    // Wait during the BMP save; the failure's message comes once the cursor is back.
+    EXPECT_EQ(during, (std::vector<int>{Qt::WaitCursor, -1}));
+}
+
 TEST_F(SaveDispatch, FitsSaveClearsTheModifiedFlagBmpSaveKeepsIt) {
     openSky();
     doc().setModifiedFlag();

@@ -11,8 +11,9 @@ class QWidget;
 
 // Watches for modal windows (message boxes, dialogs) while a test runs code that
 // opens them, records what they showed and lets the test act on each one.
-// By default a message box is answered with its default button and any other
-// modal window is left to the action given.
+// By default a message box is answered with its default button; any other
+// modal window the action leaves alone fails the test and is closed, so that
+// a test never waits on a window nobody answers.
 class ModalWatcher : public QObject {
     Q_OBJECT
 public:
@@ -32,9 +33,25 @@ public:
     const std::vector<Seen>& seen() const { return windows; }
     std::vector<QString> messages() const;
 
+    // Watchers alive now.
+    static int active();
+
 private:
     void poll();
     QTimer timer;
     std::function<bool(QWidget*)> onModal;
     std::vector<Seen> windows;
+};
+
+// Fails the running test at once, naming the window and its text, when a modal
+// window opens while no ModalWatcher is alive, then closes it: an unexpected
+// box never hangs a test run. One lives for the whole test process.
+class UnexpectedModalGuard : public QObject {
+    Q_OBJECT
+public:
+    UnexpectedModalGuard();
+
+private:
+    void poll();
+    QTimer timer;
 };

@@ -56,20 +56,24 @@ protected:
         SettingsStore::writeInt("AcqPrm", "binning", 1);
         SettingsStore::writeInt("AcqPrm", "prm2", kPort);
         ASSERT_TRUE(sim) << "camsim did not start";
+        // Each test has its own ports folder: the suite's camera is plugged in there.
+        linkPort(kPort, terminal);
     }
 
-    // One simulator for the whole suite: the camera library keeps its port
-    // open from one start of the program to the next in this process, as a
-    // camera stays plugged in while the program is restarted.
+    // One simulator for the whole suite, as a camera stays plugged in while
+    // the program is restarted.
     static void SetUpTestSuite() {
         logDir = std::make_unique<TempDir>();
         sim = std::make_unique<CamsimProcess>(
             std::vector<std::string>{"--port", std::to_string(kPort), "--time-scale", "0.05",
                                      "--scene", "ramp", "--log", logDir->file("camsim.log")});
         // Serving once it has linked the port and said so.
+        const std::string said = "camsim: COM" + std::to_string(kPort) + " -> ";
         for (std::string line = sim->readLine(10000); !line.empty(); line = sim->readLine(10000))
-            if (line.find("camsim: COM" + std::to_string(kPort)) != std::string::npos)
+            if (line.find(said) != std::string::npos) {
+                terminal = line.substr(line.find(said) + said.size());
                 return;
+            }
         sim.reset();
     }
     static void TearDownTestSuite() {
@@ -199,10 +203,12 @@ protected:
 
     TempDir tmp;
     static std::unique_ptr<CamsimProcess> sim;
+    static std::string terminal; // the pseudo-terminal it serves
     static std::unique_ptr<TempDir> logDir;
 };
 
 std::unique_ptr<CamsimProcess> SequenceE2E::sim;
+std::string SequenceE2E::terminal;
 std::unique_ptr<TempDir> SequenceE2E::logDir;
 
 TEST_F(SequenceE2E, ThreeExposuresFromTheFileAreNegatedSavedAndTheLoopStops) {

@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QWheelEvent>
 #include <QtTest/qtestspontaneevent.h>
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -184,9 +185,16 @@ TEST(Controls, DialogUnitsKeepProportions) {
     EXPECT_GT(a.width(), 0);
     EXPECT_GT(b.width(), a.width() * 3 / 2);
     EXPECT_GT(b.height(), a.height() * 3 / 2);
-    const QRect c = dialogUnitsToPixels(QApplication::font(), 4, 8, 4, 8);
-    EXPECT_EQ(c.width(), averageCharWidth(QApplication::font()));
-    EXPECT_EQ(c.height(), QFontMetrics(QApplication::font()).height());
+    // Four units a character on average, unrounded: the 52 letters of the
+    // alphabet take 208 units wherever they start.
+    const QFontMetrics fm(QApplication::font());
+    const int alphabet =
+        fm.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    for (int x : {0, 3, 101}) {
+        const QRect c = dialogUnitsToPixels(QApplication::font(), x, 8, 208, 8);
+        EXPECT_NEAR(c.width(), alphabet, 1) << x;
+        EXPECT_EQ(c.height(), fm.height());
+    }
 }
 
 namespace {
@@ -477,4 +485,16 @@ TEST(Panel, CloseBoxHidesButQuitAndClosingEveryWindowGoThrough) {
         EXPECT_FALSE(main.isVisible());
         EXPECT_FALSE(shown.isVisible());
     }
+}
+
+// The test support itself: a box nobody expects, or a dialog a watcher leaves
+// alone, fails the test with its text and is closed, instead of hanging it.
+TEST(TestSupport, UnexpectedOrUnansweredModalWindowsFailTheTestAndClose) {
+    EXPECT_NONFATAL_FAILURE(messageBox(nullptr, "Texte imprévu", "Titre"), "Texte imprévu");
+    ModalWatcher watcher([](QWidget*) { return false; });
+    QDialog dialog;
+    dialog.setObjectName("CSampleDlg");
+    int result = -1;
+    EXPECT_NONFATAL_FAILURE(result = dialog.exec(), "CSampleDlg");
+    EXPECT_EQ(result, QDialog::Rejected);
 }

@@ -1,0 +1,103 @@
+// Window titles as the desktop shows them, read back from the X server: the
+// toolkit may change a title on its way there.
+#include "AppFixture.h"
+#include "CommandIds.h"
+#include "GuideGraphPanel.h"
+#include "StatsPanel.h"
+#include "SuiviPanel.h"
+#include "VisuPanel.h"
+
+#include "common/PtyPair.h"
+#include "common/TestRunner.h"
+#include "common/VirtualDisplay.h"
+
+#include <QMessageBox>
+#include <QProcess>
+
+#include <cstring>
+#include <map>
+
+namespace {
+
+// The name the window manager reads from the window.
+std::string desktopTitle(QWidget* w) {
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(w));
+    QProcess p;
+    p.start(QStringLiteral("xdotool"), {"getwindowname", QString::number(w->winId())});
+    EXPECT_TRUE(p.waitForFinished(10000));
+    return p.readAllStandardOutput().trimmed().toStdString();
+}
+
+} // namespace
+
+TEST_F(AppFixture, EveryWindowShowsExactlyItsOwnTitle) {
+    ASSERT_EQ(QGuiApplication::platformName(), "xcb");
+    PtyPair pty;
+    linkPort(2, pty.slavePath());
+    ASSERT_TRUE(start());
+    frame().commands().send(cmd::ShowGuiding);
+    frame().commands().send(cmd::ShowGuideGraph);
+
+    std::map<std::string, std::string> shown;
+    const std::pair<QWidget*, std::string> windows[] = {
+        {&frame(), "CMainFrame"},
+        {view().visuPanel()->window(), "CVisuPanel"},
+        {view().infoPanel()->window(), "CInfoPanel"},
+        {view().statsPanel()->window(), "CStatsPanel"},
+        {view().guiding().panel()->window(), "CSuiviPanel"},
+        {view().guiding().graphPanel()->window(), "CGuideGraphPanel"},
+    };
+    for (const auto& [w, name] : windows)
+        shown[name] = desktopTitle(w);
+
+    // The dialogs, and a box of the camera library: the size check of the
+    // camera dialog refuses a width larger than the sensor.
+    ModalWatcher watcher([&](QWidget* w) {
+        later([&, w] {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            shown[box ? "QMessageBox" : w->objectName().toStdString()] = desktopTitle(w);
+            if (box) {
+                box->defaultButton()->click();
+                return;
+            }
+            if (w->objectName() == "CAcqPrmDlg") {
+                findControlAs<QLineEdit>(w, 1009)->setText("5000");
+                press(w, 1);
+            }
+            press(w, findControl(w, 2) ? 2 : 1);
+        });
+        return true;
+    });
+    for (int id : {cmd::CameraParams, cmd::SequenceParams, cmd::GuidingParams, cmd::AppAbout})
+        action(id)->trigger();
+
+    const std::map<std::string, std::string> expected = {
+        {"CMainFrame", "Sans titre - Zermic"},
+        {"CVisuPanel", "Visu"},
+        {"CInfoPanel", "Caméra"},
+        {"CStatsPanel", "Statistiques"},
+        {"CSuiviPanel", "Suivi"},
+        {"CGuideGraphPanel", "Graphe suivi"},
+        {"CAcqPrmDlg", "Paramètres d'acquisition Version 3.1.07 USB"},
+        {"QMessageBox", "Kovrel"},
+        {"CSeqPrmDialog", "Paramètres séquence"},
+        {"CSuiviPrmDialog", "Paramètres suivi"},
+        {"CAboutDialog", "A propos de Zermic"},
+    };
+    EXPECT_EQ(shown, expected);
+}
+
+int main(int argc, char** argv) {
+    // Listing the tests needs no display.
+    bool listing = false;
+    for (int i = 1; i < argc; ++i)
+        listing |= std::strcmp(argv[i], "--gtest_list_tests") == 0;
+    if (listing)
+        return runZermicTests(argc, argv);
+    VirtualDisplay display;
+    if (display.name().empty()) {
+        std::fprintf(stderr, "Xvfb did not start\n");
+        return 1;
+    }
+    return runZermicTests(argc, argv);
+}

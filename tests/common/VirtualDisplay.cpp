@@ -1,0 +1,65 @@
+#include "common/VirtualDisplay.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <vector>
+
+namespace {
+
+pid_t spawn(std::vector<std::string> args, int keepFd = -1) {
+    const pid_t pid = ::fork();
+    if (pid != 0)
+        return pid;
+    // Its own group, so that a test killed mid-run takes no signal meant for it.
+    ::setsid();
+    for (int fd = 3; fd < 256; ++fd)
+        if (fd != keepFd)
+            ::close(fd);
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execvp(argv[0], argv.data());
+    ::_exit(127);
+}
+
+void end(pid_t pid) {
+    if (pid <= 0)
+        return;
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, nullptr, 0);
+}
+
+} // namespace
+
+VirtualDisplay::VirtualDisplay() {
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return;
+    // -displayfd: the server picks a free number and writes it once it accepts clients.
+    server = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x800x24",
+                    "-nolisten", "tcp"},
+                   fds[1]);
+    ::close(fds[1]);
+    std::string number;
+    pollfd p{fds[0], POLLIN, 0};
+    char c = 0;
+    while (::poll(&p, 1, 20000) > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n')
+        number += c;
+    ::close(fds[0]);
+    if (number.empty())
+        return;
+    display = ":" + number;
+    ::setenv("DISPLAY", display.c_str(), 1);
+    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    manager = spawn({"openbox", "--sm-disable"});
+}
+
+VirtualDisplay::~VirtualDisplay() {
+    end(manager);
+    end(server);
+}
