@@ -198,7 +198,7 @@ TEST_F(AppFixture, MenuItemsShowTheirTextsAndKeysOnceAndTheKeysWork) {
             if (!a->isSeparator() && a->isVisible())
                 menus[m->title()] << drawnText(m, a);
     EXPECT_EQ(menus["Camera"].join("|").toStdString(),
-              "Init Camera (Ctrl+i)|Param Caméra (Ctrl+B)|Param Sequence (Ctrl+Q)|"
+              "Init Camera (Ctrl+i)|Port série...|Param Caméra (Ctrl+B)|Param Sequence (Ctrl+Q)|"
               "Acquerir (Ctrl+A)|Démarrer séquence (F10)|Pause Séquence (F11)|"
               "Stop Séquence (F12)|Demarrer Cumul (Ctrl+F10)");
     EXPECT_EQ(menus["&Edition"].join("|").toStdString(),

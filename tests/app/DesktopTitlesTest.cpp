@@ -68,7 +68,8 @@ TEST_F(AppFixture, EveryWindowShowsExactlyItsOwnTitle) {
         });
         return true;
     });
-    for (int id : {cmd::CameraParams, cmd::SequenceParams, cmd::GuidingParams, cmd::AppAbout})
+    for (int id : {cmd::CameraParams, cmd::SequenceParams, cmd::GuidingParams, cmd::AppAbout,
+                   cmd::SerialPortDialog})
         action(id)->trigger();
 
     const std::map<std::string, std::string> expected = {
@@ -83,6 +84,7 @@ TEST_F(AppFixture, EveryWindowShowsExactlyItsOwnTitle) {
         {"CSeqPrmDialog", "Paramètres séquence"},
         {"CSuiviPrmDialog", "Paramètres suivi"},
         {"CAboutDialog", "A propos de Zermic"},
+        {"CSerialPortDlg", "Port série"},
     };
     EXPECT_EQ(shown, expected);
 }

@@ -133,11 +133,12 @@ TEST_P(TextFit, EveryTextShowsWhole) {
         later([w] { press(w, findControl(w, 2) ? 2 : 1); });
         return true;
     });
-    for (int id : {cmd::CameraParams, cmd::SequenceParams, cmd::GuidingParams, cmd::AppAbout})
+    for (int id : {cmd::CameraParams, cmd::SequenceParams, cmd::GuidingParams, cmd::AppAbout,
+                   cmd::SerialPortDialog})
         action(id)->trigger();
 
     EXPECT_EQ(dialogs.join(", ").toStdString(),
-              "CAcqPrmDlg, CSeqPrmDialog, CSuiviPrmDialog, CAboutDialog");
+              "CAcqPrmDlg, CSeqPrmDialog, CSuiviPrmDialog, CAboutDialog, CSerialPortDlg");
     EXPECT_EQ(cut.join("\n").toStdString(), "");
     EXPECT_EQ(colourLines.join("|").toStdString(),
               "Cyan + Yellow = Vert|Cyan + Magenta = Bleu|Magenta + Yellow = Rouge");
