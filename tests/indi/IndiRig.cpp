@@ -117,9 +117,9 @@ std::string IndiRig::get(const std::string& item) const {
     return out;
 }
 
-bool IndiRig::set(const std::string& spec) const {
+bool IndiRig::set(const std::string& assignment) const {
     return runProgram({"indi_setprop", "-p", std::to_string(tcpPort), "-t", "3",
-                       std::string(device()) + "." + spec}) == 0;
+                       std::string(device()) + "." + assignment}) == 0;
 }
 
 bool IndiRig::waitFor(const std::string& item, const std::string& value, int timeoutMs) const {

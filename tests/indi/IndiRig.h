@@ -19,7 +19,7 @@ public:
     // "PROPERTY.ELEMENT" (or PROPERTY._STATE) of the device: its value, empty when none.
     std::string get(const std::string& item) const;
     // "PROPERTY.E1;E2=V1;V2" or "PROPERTY.E=V": true when indi_setprop accepted it.
-    bool set(const std::string& spec) const;
+    bool set(const std::string& assignment) const;
     // Polls get(item) until it equals `value`; false after timeoutMs.
     bool waitFor(const std::string& item, const std::string& value, int timeoutMs) const;
     // Everything the driver logged (indiserver -l).
