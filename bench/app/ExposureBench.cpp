@@ -1,5 +1,6 @@
 #include "CCamera.h"
 #include "ImageProgress.h"
+#include "OwnSettingsFolder.h"
 #include "SettingsStore.h"
 #include "common/CamsimProcess.h"
 
@@ -123,17 +124,14 @@ BENCHMARK(BM_CpuWhileTheCameraExposes)->Iterations(3)->UseRealTime()->Unit(bench
 } // namespace
 
 int main(int argc, char** argv) {
-    // A settings folder of its own, so the bench never touches the user's.
-    char folder[] = "/tmp/bench_app.XXXXXX";
-    if (!::mkdtemp(folder))
+    const OwnSettingsFolder settings("bench_app");
+    if (!settings.ok())
         return 1;
-    ::setenv("XDG_CONFIG_HOME", folder, 1);
     if (!std::getenv("QT_QPA_PLATFORM"))
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    QDir(QString::fromLatin1(folder)).removeRecursively();
     return 0;
 }

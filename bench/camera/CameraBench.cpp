@@ -1,5 +1,6 @@
 #include "CCamera.h"
 #include "CameraProtocol.h"
+#include "OwnSettingsFolder.h"
 #include "SerialLink.h"
 #include "SerialPort.h"
 #include "SettingsStore.h"
@@ -167,14 +168,11 @@ BENCHMARK(BM_ConvertFullFrame)->Arg(1)->Arg(2)->Arg(3)->Arg(4);
 } // namespace
 
 int main(int argc, char** argv) {
-    // A settings folder of its own, so the bench never touches the user's.
-    char folder[] = "/tmp/bench_camera.XXXXXX";
-    if (!::mkdtemp(folder))
+    const OwnSettingsFolder settings("bench_camera");
+    if (!settings.ok())
         return 1;
-    ::setenv("XDG_CONFIG_HOME", folder, 1);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    QDir(QString::fromLatin1(folder)).removeRecursively();
     return 0;
 }

@@ -5,6 +5,7 @@
 #include "ImageBuffer.h"
 #include "ImageFileReader.h"
 #include "ImageSave.h"
+#include "OwnSettingsFolder.h"
 #include "RatioReporter.h"
 
 #include <QCoreApplication>
@@ -131,12 +132,11 @@ BENCHMARK(BM_SaveFits_Zermic)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    char dir[] = "/tmp/zermic-bench-XXXXXX";
-    if (!::mkdtemp(dir))
-        return 1;
-    folder() = dir;
     // The writer reads the AcqPrm settings; keep the user's store out of it.
-    ::setenv("XDG_CONFIG_HOME", dir, 1);
+    const OwnSettingsFolder settings("zermic-bench");
+    if (!settings.ok())
+        return 1;
+    folder() = settings.path();
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter({
         {"WriteFits: Zermic / CFITSIO time ratio", "BM_WriteFits_Zermic/real_time",
@@ -146,6 +146,5 @@ int main(int argc, char** argv) {
     });
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
-    QDir(QString::fromUtf8(dir)).removeRecursively();
     return 0;
 }

@@ -2,6 +2,7 @@
 // full-frame exposure to BLOB at the simulator's full rate, and the CPU the
 // driver process uses while the camera exposes.
 #include "CCamera.h"
+#include "OwnSettingsFolder.h"
 #include "SettingsStore.h"
 #include "common/CamsimProcess.h"
 #include "indi/IndiRig.h"
@@ -210,14 +211,11 @@ BENCHMARK(BM_DriverCpuWhileCameraExposes)
 } // namespace
 
 int main(int argc, char** argv) {
-    // A settings folder of its own (the simulator's port links live there too).
-    char folder[] = "/tmp/bench_indi.XXXXXX";
-    if (!::mkdtemp(folder))
+    const OwnSettingsFolder settings("bench_indi");
+    if (!settings.ok())
         return 1;
-    ::setenv("XDG_CONFIG_HOME", folder, 1);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    std::system((std::string("rm -rf ") + folder).c_str());
     return 0;
 }
