@@ -302,6 +302,11 @@ void CMainFrame::showPrompt(const QString& text) {
     pane0->repaint();
 }
 
+void CMainFrame::showPassingPrompt(const QString& text) {
+    pane0->setText(text.isEmpty() ? standingPrompt : text);
+    pane0->repaint();
+}
+
 bool CMainFrame::event(QEvent* e) {
     if (e->type() == QEvent::StatusTip) {
         // Prompts go to our own pane 0 instead of the bar's temporary message,

@@ -30,6 +30,9 @@ public:
     // A line in pane 0 that stays until the next such line (empty: "Prêt"
     // again); menu and toolbar prompts show over it and give it back.
     void showPrompt(const QString& text);
+    // A passing line over the standing one (the progress of an image under
+    // way); empty gives the standing line back.
+    void showPassingPrompt(const QString& text);
 
     // The recent files in place of the "Fichier récent" entry.
     void showRecentFiles(const QStringList& paths);

@@ -58,7 +58,7 @@ QString outOfMemoryMessage() {
 
 CZermicView::CZermicView(CMainFrame* f, CommandTable& commands, CCamera& camera)
     : QAbstractScrollArea(f), frame(f), table(commands), cam(camera), seqDialog(this),
-      progress([this](const QString& text) { frame->showPrompt(text); }),
+      progress([this](const QString& text) { frame->showPassingPrompt(text); }),
       timers([this](int id) { onTimer(id); }, this) {
     setObjectName(QStringLiteral("CZermicView"));
     autoOnNewImage = SettingsStore::getInt(kDisplaySection, kAutoLevelsKey, 0) != 0;

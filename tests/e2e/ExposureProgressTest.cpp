@@ -149,6 +149,12 @@ TEST_F(ExposureFixture, ThreeSecondExposureKeepsTheWindowAliveAndShowsItsProgres
     std::vector<unsigned short> plain(std::size_t(kWidth) * kHeight);
     ASSERT_EQ(theApp.camera.acquerir(plain.data()), 0);
     EXPECT_TRUE(std::equal(plain.begin(), plain.end(), doc().image.pixels));
+
+    // A standing line (a sequence's failed-save notice) comes back after the progress.
+    const QString notice = QStringLiteral("Erreur camera : image test0003 non enregistree");
+    frame().showPrompt(notice);
+    EXPECT_THAT(runCommand(cmd::AcquireOne), ::testing::IsEmpty());
+    EXPECT_EQ(frame().promptText(), notice);
 }
 
 TEST_F(ExposureFixture, PauseAndCloseAskedDuringAnExposureWaitForTheImage) {
