@@ -42,7 +42,10 @@ void AcqPrm::load(int sensorWidth, int sensorHeight, const Reader& get) {
     C = get("C", d.C);
     Y2 = get("Y2", d.Y2);
 
-    // The dialog's ranges (edits 1005, 1007, 1037, 1041, 1043 to 1046).
+    // The dialog's ranges (edits 1005, 1007, 1037, 1041, 1043 to 1046, and the
+    // origin's); the window itself is left to the camera's own check.
+    img_x0 = std::clamp(img_x0, 0, 4096);
+    img_y0 = std::clamp(img_y0, 0, 4096);
     pause_s = std::clamp(pause_s, 0, 3600);
     pause_cs = std::clamp(pause_cs, 0, 99);
     prm1 = std::clamp(prm1, 0, 63);

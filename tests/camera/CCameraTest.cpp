@@ -358,6 +358,7 @@ TEST_F(CCameraTest, ValuesTheDialogWouldRefuseAreBroughtIntoItsRangesBeforeUploa
         {"prm1", 64, 63},   {"prm1", -1, 0},          {"prm3", 32, 31},    {"C", -1, 0},
         {"Y2", 99, 31},     {"Y1", 40, 31},           {"M", -7, 0},        {"bdt", -1, 90},
         {"bdt", 0, 90},     {"bdt", 2147483647, 819}, {"bdt", 819, 819},   {"pause_cs", 99, 99},
+        {"img_x0", -5, 0},  {"img_y0", 5000, 4096},
     };
     for (const Case& c : cases) {
         QFile::remove(SettingsStore::filePath());
