@@ -2,6 +2,7 @@
 
 #include "CCamera.h"
 #include "CameraEvents.h"
+#include "CameraProtocol.h"
 #include "SerialLink.h"
 
 #include <QString>
@@ -175,6 +176,10 @@ void CameraWorker::runExposure(const Job& job) {
         return;
     }
     camera->setParameters(job.prm);
+    // The exposure arithmetic takes its time base from the camera's start-up:
+    // a time base changed since (a client, a loaded configuration) starts it again.
+    if (camera_protocol::usableTimeBase(job.prm.bdt) != camera_protocol::timeBase())
+        camera->initFromParameters();
     if (!uploaded || !(lastUpload == job.prm)) {
         camera->reglage();
         // A failed write closes the port: the camera has not got the settings.

@@ -1,5 +1,6 @@
 #include "KovrelCcd.h"
 
+#include "CameraProtocol.h"
 #include "SerialLink.h"
 
 #include <connectionplugins/connectionserial.h>
@@ -108,8 +109,8 @@ bool KovrelCcd::initProperties() {
     const AcqPrm d;
     IUFillNumber(&settingsN[settingGain], "GAIN", "Gain", "%.f", 0, 63, 1, d.prm1);
     IUFillNumber(&settingsN[settingOffset], "OFFSET", "offset", "%.f", 0, 31, 1, d.prm3);
-    IUFillNumber(&settingsN[settingTimeBase], "TIME_BASE", "Base de temps", "%.f", 1, 65535, 1,
-                 d.bdt);
+    IUFillNumber(&settingsN[settingTimeBase], "TIME_BASE", "Base de temps", "%.f", 1,
+                 camera_protocol::maxTimeBase, 1, d.bdt);
     IUFillNumberVector(&settingsNP, settingsN, 3, getDeviceName(), "KOVREL_SETTINGS", "Réglages",
                        cameraTab, IP_RW, 60, IPS_IDLE);
     IUFillSwitch(&highGainS[0], "HIGH_GAIN_ON", "Oui", d.option3 ? ISS_ON : ISS_OFF);

@@ -41,10 +41,10 @@ Move guideMove(GuideDirection direction, std::uint32_t ms, double unitsPerMs) {
     if (m == 0)
         return move;
     switch (direction) {
-    case GuideDirection::West:
+    case GuideDirection::East:
         move.x = m;
         break;
-    case GuideDirection::East:
+    case GuideDirection::West:
         move.x = 1 - m;
         break;
     case GuideDirection::North:

@@ -31,7 +31,7 @@ void applyExposure(double seconds, AcqPrm& prm);
 enum class GuideDirection { North, South, East, West };
 
 struct Move {
-    int x = 0; // first axis: west forward, east backward
+    int x = 0; // first axis: east forward, west backward
     int y = 0; // second axis: north forward, south backward
 };
 

@@ -85,14 +85,14 @@ TEST(KovrelMapping, WindowsExposuresAndPulses) {
         double unitsPerMs;
         int x, y;
     } pulses[] = {
-        {GuideDirection::West, 300, 1.0, 300, 0},
-        {GuideDirection::East, 200, 1.0, -199, 0},
+        {GuideDirection::East, 300, 1.0, 300, 0},
+        {GuideDirection::West, 200, 1.0, -199, 0},
         {GuideDirection::North, 150, 1.0, 0, 150},
         {GuideDirection::South, 100, 1.0, 0, -99},
         {GuideDirection::North, 7, 0.5, 0, 4},
         {GuideDirection::West, 0, 1.0, 0, 0},
-        {GuideDirection::East, 1000, 0.0004, 0, 0},
-        {GuideDirection::East, 60000, 2.0, 1 - 65535, 0},
+        {GuideDirection::West, 1000, 0.0004, 0, 0},
+        {GuideDirection::West, 60000, 2.0, 1 - 65535, 0},
     };
     for (const auto& p : pulses) {
         const Move m = guideMove(p.d, p.ms, p.unitsPerMs);
@@ -298,7 +298,7 @@ TEST(IndiDriver, BinnedWindowCountdownAbortAndGuidePulses) {
                                         320, 256, 2);
     EXPECT_EQ(receivedUntilFirstImage(logLines(simLog)), expected);
 
-    // The countdown while the camera exposes 3 s, and a west pulse that goes out at once;
+    // The countdown while the camera exposes 3 s, and an east pulse that goes out at once;
     // the guide property is back to idle once the pulse's time is over.
     ASSERT_TRUE(rig.set("CCD_EXPOSURE.CCD_EXPOSURE_VALUE=3"));
     std::this_thread::sleep_for(std::chrono::milliseconds(1300));
@@ -306,7 +306,7 @@ TEST(IndiDriver, BinnedWindowCountdownAbortAndGuidePulses) {
     EXPECT_EQ(rig.get("CCD_EXPOSURE._STATE"), "Busy");
     EXPECT_GT(left, 0.3);
     EXPECT_LT(left, 2.7);
-    ASSERT_TRUE(rig.set("TELESCOPE_TIMED_GUIDE_WE.TIMED_GUIDE_W=300"));
+    ASSERT_TRUE(rig.set("TELESCOPE_TIMED_GUIDE_WE.TIMED_GUIDE_E=300"));
     ASSERT_TRUE(waitForLog(simLog, "move first axis +300", 5000));
     EXPECT_TRUE(rig.waitFor("TELESCOPE_TIMED_GUIDE_WE._STATE", "Idle", 5000));
     ASSERT_TRUE(rig.waitFor("CCD_FILE_PATH.FILE_PATH", imagePath(dir, 2), imageTimeoutMs));
@@ -339,8 +339,8 @@ TEST(IndiDriver, BinnedWindowCountdownAbortAndGuidePulses) {
     ASSERT_TRUE(waitForLog(simLog, "move second axis +150", 5000));
     EXPECT_TRUE(rig.waitFor("TELESCOPE_TIMED_GUIDE_NS._STATE", "Idle", 5000));
 
-    // East and south at rest: backward moves on their axes.
-    ASSERT_TRUE(rig.set("TELESCOPE_TIMED_GUIDE_WE.TIMED_GUIDE_E=200"));
+    // West and south at rest: backward moves on their axes.
+    ASSERT_TRUE(rig.set("TELESCOPE_TIMED_GUIDE_WE.TIMED_GUIDE_W=200"));
     ASSERT_TRUE(waitForLog(simLog, "move first axis -200", 5000));
     EXPECT_TRUE(rig.waitFor("TELESCOPE_TIMED_GUIDE_WE._STATE", "Idle", 5000));
     ASSERT_TRUE(rig.set("TELESCOPE_TIMED_GUIDE_NS.TIMED_GUIDE_S=100"));
