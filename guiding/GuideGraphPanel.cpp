@@ -123,8 +123,10 @@ void CGuideGraphPanel::runStarted(const GuideRunInfo&) {
 void CGuideGraphPanel::guideTicked(const GuideTick& tick, const GuideParams& params) {
     GraphPoint p;
     p.rejected = tick.rejection != GuideRejection::None;
-    p.e1 = tick.ex;
-    p.e2 = tick.ey;
+    // The mount's axes, as the moves drawn beside them.
+    const MountError d = rotateError(params.rotation, tick.ex, tick.ey);
+    p.e1 = d.d1;
+    p.e2 = d.d2;
     if (tick.moveSent) {
         const MountMove m = axisMoves(params, tick.move);
         p.move1 = signedPulse(m.axis1);

@@ -121,7 +121,8 @@ std::string guideLogEntry(int frame, double seconds, const GuideTick& tick, cons
     const MountError d = rotateError(p.rotation, tick.ex, tick.ey);
     const MountMove m = tick.moveSent ? axisMoves(p, tick.move) : MountMove{};
     f.push_back(quoted("Mount"));
-    for (float v : {tick.ex, tick.ey, tick.ex, tick.ey, d.d1, d.d2})
+    // dx, dy on the image; the raw and guide distances on the mount's axes.
+    for (float v : {tick.ex, tick.ey, d.d1, d.d2, d.d1, d.d2})
         f.push_back(milli(v));
     addPulse(f, m.axis1, 'E', 'W');
     addPulse(f, m.axis2, 'N', 'S');

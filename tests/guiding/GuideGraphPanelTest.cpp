@@ -96,10 +96,11 @@ TEST_F(GuideGraphPanelTest, DrawsCurvesGapsAndRmsOfAScriptedRun) {
             continue;
         }
         const float a = i < 10 ? 1.0f : (i % 2 ? 0.5f : -0.5f);
-        const float b = i < 10 ? -1.0f : 0.25f;
+        const float b = i < 10 ? 1.0f : -0.25f;
         panel.guideTicked(tickOf(a, b), params);
+        // The mount's axes at rotation 0: the second runs against the rows.
         e1.push_back(a);
-        e2.push_back(b);
+        e2.push_back(-b);
     }
     EXPECT_EQ(label(panel, CGuideGraphPanel::TicksLabel), "30 mesures, 1 rejetée");
     const double total = std::sqrt(sd(e1) * sd(e1) + sd(e2) * sd(e2));

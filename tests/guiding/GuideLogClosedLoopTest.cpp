@@ -186,8 +186,9 @@ TEST_F(GuideLogClosedLoop, ViewerReadsTheRunAsThePanelsShowedIt) {
         EXPECT_EQ(e[kMount], "\"Mount\"");
         EXPECT_EQ(e[kDx], first[i].dx);
         EXPECT_EQ(e[kDy], first[i].dy);
+        // The mount's axes at rotation 0: the first along the rows, the second against the columns.
         EXPECT_EQ(e[kRaRaw], first[i].dx);
-        EXPECT_EQ(e[kDecRaw], first[i].dy);
+        EXPECT_DOUBLE_EQ(std::stod(e[kDecRaw]), -std::stod(first[i].dy));
         EXPECT_EQ(e[kErrorCode], "0");
         ASSERT_TRUE(first[i].sent);
         const auto ra = pulseText(first[i].move.axis1, "E", "W");

@@ -70,13 +70,13 @@ TEST(GuideLogFormat, EntryLinesGiveErrorsPulsesAndDropReasons) {
         const GuideParams& params;
         std::string line;
     } rows[] = {
-        // Negative values move backward by 1 - v: W and S; the guide
+        // Negative values move backward by 1 - v: W and S; the raw and guide
         // distances are the errors turned to the mount axes (d2 = -ey).
         {1, 2.5, measured(0.5f, -0.25f, {-50, -25}, 1234), p,
-         "1,2.500,\"Mount\",0.500,-0.250,0.500,-0.250,0.500,0.250,51,W,26,S,,,1234,,0"},
+         "1,2.500,\"Mount\",0.500,-0.250,0.500,0.250,0.500,0.250,51,W,26,S,,,1234,,0"},
         // Exchanged, axis 1's move went out second: RA is still axis 1.
         {7, 12.0004, measured(0.5f, -0.25f, {-25, 51}, 1234), exchanged,
-         "7,12.000,\"Mount\",0.500,-0.250,0.500,-0.250,0.500,0.250,51,E,26,S,,,1234,,0"},
+         "7,12.000,\"Mount\",0.500,-0.250,0.500,0.250,0.500,0.250,51,E,26,S,,,1234,,0"},
         {2, 3.0, measured(0.0f, 0.0f, {0, 0}, 900), p,
          "2,3.000,\"Mount\",0.000,0.000,0.000,0.000,0.000,0.000,0,,0,,,,900,,0"},
         {3, 4.0, dropped(GuideRejection::StarLost, nan, nan, 0), p,
