@@ -66,40 +66,38 @@ bool CameraWorker::open(const std::string& path, const AcqPrm& prm) {
     return opened;
 }
 
-void CameraWorker::close() {
+void CameraWorker::queue(std::deque<Job>& into, const Job& job, bool dropQueued) {
     {
         std::lock_guard<std::mutex> lock(mutex);
-        jobs.clear();
-        moves.clear();
-        Job j;
-        j.kind = Job::Kind::Close;
-        jobs.push_back(j);
+        if (dropQueued) {
+            jobs.clear();
+            moves.clear();
+        }
+        into.push_back(job);
     }
     changed.notify_all();
+}
+
+void CameraWorker::close() {
+    Job j;
+    j.kind = Job::Kind::Close;
+    queue(jobs, j, true);
 }
 
 void CameraWorker::expose(int id, const AcqPrm& prm) {
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        Job j;
-        j.kind = Job::Kind::Expose;
-        j.id = id;
-        j.prm = prm;
-        jobs.push_back(j);
-    }
-    changed.notify_all();
+    Job j;
+    j.kind = Job::Kind::Expose;
+    j.id = id;
+    j.prm = prm;
+    queue(jobs, j);
 }
 
 void CameraWorker::move(int id, kovrel_indi::Move m) {
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        Job j;
-        j.kind = Job::Kind::Move;
-        j.id = id;
-        j.move = m;
-        moves.push_back(j);
-    }
-    changed.notify_all();
+    Job j;
+    j.kind = Job::Kind::Move;
+    j.id = id;
+    j.move = m;
+    queue(moves, j);
 }
 
 bool CameraWorker::busy() const {

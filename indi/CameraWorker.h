@@ -75,6 +75,8 @@ private:
     bool ensureOpen();
     void sendWaitingMoves();
     void post(Event e);
+    // Adds a job under the lock and wakes the thread; dropQueued empties both queues first.
+    void queue(std::deque<Job>& into, const Job& job, bool dropQueued = false);
 
     std::function<void()> wake;
     std::unique_ptr<CCamera> camera;
