@@ -168,11 +168,5 @@ BENCHMARK(BM_ConvertFullFrame)->Arg(1)->Arg(2)->Arg(3)->Arg(4);
 } // namespace
 
 int main(int argc, char** argv) {
-    const OwnSettingsFolder settings("bench_camera");
-    if (!settings.ok())
-        return 1;
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarksInOwnSettingsFolder("bench_camera", argc, argv);
 }

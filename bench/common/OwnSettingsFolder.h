@@ -1,5 +1,7 @@
 #pragma once
 
+#include <benchmark/benchmark.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -30,3 +32,14 @@ private:
     std::string folder;
     bool made = false;
 };
+
+// A bench's whole main: its benchmarks in a settings folder of their own.
+inline int runBenchmarksInOwnSettingsFolder(const char* name, int argc, char** argv) {
+    const OwnSettingsFolder settings(name);
+    if (!settings.ok())
+        return 1;
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

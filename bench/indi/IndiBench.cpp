@@ -211,11 +211,5 @@ BENCHMARK(BM_DriverCpuWhileCameraExposes)
 } // namespace
 
 int main(int argc, char** argv) {
-    const OwnSettingsFolder settings("bench_indi");
-    if (!settings.ok())
-        return 1;
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarksInOwnSettingsFolder("bench_indi", argc, argv);
 }
