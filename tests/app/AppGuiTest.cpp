@@ -45,6 +45,13 @@ void fillRamp(ImageBuffer& image, int w, int h) {
     image.invalidateStats();
 }
 
+// A ramp image saved as a FITS file for the program to open.
+void saveRamp(const QString& path, int w, int h) {
+    CZermicDoc source;
+    fillRamp(source.image, w, h);
+    ASSERT_TRUE(source.onSaveDocument(path));
+}
+
 } // namespace
 
 TEST_F(AppFixture, StartsUntitledAndEmptyWithoutTouchingTheCamera) {
@@ -332,11 +339,7 @@ TEST_F(AppFixture, RecentFilesCappedAtFourAndKeptAcrossRuns) {
 TEST_F(AppFixture, CommandLineOpensTheFileOrEndsTheProgram) {
     TempDir dir;
     const QString path = QString::fromStdString(dir.file("sky.fit"));
-    {
-        CZermicDoc source;
-        fillRamp(source.image, 40, 30);
-        ASSERT_TRUE(source.onSaveDocument(path));
-    }
+    ASSERT_NO_FATAL_FAILURE(saveRamp(path, 40, 30));
     ASSERT_TRUE(start({path}));
     EXPECT_EQ(frame().windowTitle(), "sky.fit - Zermic");
     EXPECT_EQ(view().contentsSize(), QSize(40, 30));
@@ -444,11 +447,7 @@ TEST_F(AppFixture, MarkerInImageCoordinatesDrawnAndClearedByTheNextImage) {
 TEST_F(AppFixture, WindowBeyondTheSensorIsRefusedBeforeAnythingIsAllocated) {
     TempDir dir;
     const QString path = QString::fromStdString(dir.file("sky.fit"));
-    {
-        CZermicDoc source;
-        fillRamp(source.image, 40, 30);
-        ASSERT_TRUE(source.onSaveDocument(path));
-    }
+    ASSERT_NO_FATAL_FAILURE(saveRamp(path, 40, 30));
     ASSERT_TRUE(start({path}));
     const unsigned short* const pixels = doc().image.pixels;
     struct Case {

@@ -42,6 +42,22 @@ const Window kWindows[] = {
     {-70000, 140000},
 };
 
+// The hand-made windows, then every contrast at mid brightness, every brightness
+// at the lowest contrast, and every contrast at the given brightness.
+std::vector<Window> sliderSweep(int brightness) {
+    std::vector<Window> windows(std::begin(kWindows), std::end(kWindows));
+    for (int c = 1; c <= 256; ++c) {
+        int lo, hi;
+        levelWindow(128, c, lo, hi);
+        windows.push_back({lo, hi});
+        levelWindow(c - 1, 1, lo, hi);
+        windows.push_back({lo, hi});
+        levelWindow(c, brightness, lo, hi);
+        windows.push_back({lo, hi});
+    }
+    return windows;
+}
+
 std::vector<unsigned short> randomImage(int w, int h, unsigned seed) {
     std::mt19937 rng(seed);
     std::vector<unsigned short> px(std::size_t(w) * h);
@@ -193,16 +209,7 @@ TEST(LevelMapper, GreyMappingOfEveryValueEqualsTheLiteralFormula) {
     std::vector<unsigned short> px(std::size_t(w) * h);
     std::iota(px.begin(), px.begin() + 65536, 0);
     std::shuffle(px.begin(), px.end(), std::mt19937(7));
-    std::vector<Window> windows(std::begin(kWindows), std::end(kWindows));
-    for (int c = 1; c <= 256; ++c) {
-        int lo, hi;
-        levelWindow(128, c, lo, hi);
-        windows.push_back({lo, hi});
-        levelWindow(c - 1, 1, lo, hi);
-        windows.push_back({lo, hi});
-        levelWindow(c, 200, lo, hi);
-        windows.push_back({lo, hi});
-    }
+    std::vector<Window> windows = sliderSweep(200);
     std::mt19937 rng(11);
     for (int i = 0; i < 200; ++i) {
         const int lo = int(rng() % 140000) - 70000;
@@ -264,16 +271,7 @@ TEST(LevelMapper, ColourMatchesTheLiteralConversion) {
 // Slider sweeps as for the grey mapping, over widths whose last vector block
 // overlaps the one before (even and odd), and random pixels whose sums wrap.
 TEST(LevelMapper, ColourOfEverySliderWindowEqualsTheLiteralConversion) {
-    std::vector<Window> windows(std::begin(kWindows), std::end(kWindows));
-    for (int c = 1; c <= 256; ++c) {
-        int lo, hi;
-        levelWindow(128, c, lo, hi);
-        windows.push_back({lo, hi});
-        levelWindow(c - 1, 1, lo, hi);
-        windows.push_back({lo, hi});
-        levelWindow(c, 256, lo, hi);
-        windows.push_back({lo, hi});
-    }
+    std::vector<Window> windows = sliderSweep(256);
     LevelMapper mapper;
     int failures = 0;
     for (auto [w, h] : {std::pair{100, 7}, {75, 6}}) {
