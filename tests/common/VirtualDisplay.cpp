@@ -1,6 +1,7 @@
 #include "common/VirtualDisplay.h"
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <poll.h>
 #include <sys/wait.h>
@@ -56,7 +57,21 @@ VirtualDisplay::VirtualDisplay() {
     display = ":" + number;
     ::setenv("DISPLAY", display.c_str(), 1);
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-    manager = spawn({"openbox", "--sm-disable"});
+    // The window manager must be running before the first window is made: one
+    // that starts while windows are being mapped (a slow first start on a fresh
+    // machine, building its font caches) leaves them unexposed. Openbox runs its
+    // start-up command once it manages the screen.
+    char dir[] = "/tmp/zermic-wm-XXXXXX";
+    if (::mkdtemp(dir) == nullptr)
+        return;
+    const std::string ready = std::string(dir) + "/ready";
+    manager = spawn({"openbox", "--sm-disable", "--startup", "touch " + ready});
+    for (int i = 0; i < 1200 && ::access(ready.c_str(), F_OK) != 0; ++i)
+        ::usleep(50000);
+    if (::access(ready.c_str(), F_OK) != 0)
+        std::fprintf(stderr, "openbox did not start within a minute\n");
+    ::unlink(ready.c_str());
+    ::rmdir(dir);
 }
 
 VirtualDisplay::~VirtualDisplay() {
