@@ -24,6 +24,12 @@ GreyRamp GreyRamp::forWindow(int lo, int hi) {
     ramp.factorHigh = static_cast<std::uint16_t>(factor >> 16);
     ramp.factorLow = static_cast<std::uint16_t>(factor & 0xFFFF);
     ramp.averageCarry = span <= 0x8000;
+    ramp.direct = span >= 512 && span <= 0x8000;
+    if (ramp.direct) {
+        const std::uint64_t direct = ((std::uint64_t(255) << 32) + span - 1) / span;
+        ramp.directHigh = static_cast<std::uint16_t>(direct >> 16);
+        ramp.directLow = static_cast<std::uint16_t>(direct & 0xFFFF);
+    }
     return ramp;
 }
 
@@ -44,7 +50,7 @@ GreyRamp GreyRamp::forLevels(int lo, int hi) {
 
 namespace {
 
-template <bool NegativeLo, bool AverageCarry>
+template <bool NegativeLo, RampForm Form>
 ZERMIC_AVX2 __attribute__((flatten)) int mapAvx2(const GreyRamp& ramp, const unsigned short* pixels,
                                                  int width, int height, int bitmapWidth,
                                                  std::uint8_t* bits) {
@@ -54,9 +60,9 @@ ZERMIC_AVX2 __attribute__((flatten)) int mapAvx2(const GreyRamp& ramp, const uns
         const unsigned short* src = pixels + std::ptrdiff_t(y) * width;
         std::uint8_t* dst = bits + std::ptrdiff_t(height - 1 - y) * bitmapWidth;
         for (int x = 0; x < done; x += 32) {
-            const __m256i first = vector.template levels<NegativeLo, AverageCarry>(
+            const __m256i first = vector.template levels<NegativeLo, Form>(
                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + x)));
-            const __m256i second = vector.template levels<NegativeLo, AverageCarry>(
+            const __m256i second = vector.template levels<NegativeLo, Form>(
                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + x + 16)));
             // The pack interleaves the 128-bit halves; the permute puts the
             // 32 bytes back in pixel order.
@@ -75,8 +81,8 @@ int mapGreyRampVector(const GreyRamp& ramp, const unsigned short* pixels, int wi
     static const bool hasAvx2 = __builtin_cpu_supports("avx2");
     if (!ramp.usable || !hasAvx2 || width < 32)
         return 0;
-    return withRampVariant(ramp, [&]<bool NegativeLo, bool AverageCarry>() {
-        return mapAvx2<NegativeLo, AverageCarry>(ramp, pixels, width, height, bitmapWidth, bits);
+    return withRampVariant(ramp, [&]<bool NegativeLo, RampForm Form>() {
+        return mapAvx2<NegativeLo, Form>(ramp, pixels, width, height, bitmapWidth, bits);
     });
 }
 

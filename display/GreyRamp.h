@@ -19,8 +19,22 @@
 // of the two low parts, one operation fewer; that adds at most 2^16 more to
 // the product, which stays below the next integer while span <= 2^15.
 //
+// Spans from 512 to 2^15 take a shorter form with no clamp and no shift:
+//
+//   level = floor(t * direct / 2^32), direct = ceil(255 * 2^32 / span), t unclamped
+//
+// with the carry from the rounding average. That is at most (t + 2^16) / 2^32
+// above t * 255 / span, below 1 / span while span * (span + 2^16) < 2^32,
+// so exact inside the window. Above it the level is 255 or more and at most
+// 65535 * 255 / 512 + 1 < 2^15, which a saturating pack to bytes makes 255.
+//
 // Windows with no ramp (lo = hi), a span beyond 65535 or lo beyond
 // +-65535 are not representable; callers use the lookup table for them.
+
+// How the vector loops take a ramp's product: normalised with the exact
+// carry, normalised with the carry from the rounding average, or direct.
+enum class RampForm { Carry, AverageCarry, Direct };
+
 struct GreyRamp {
     bool usable = false;
     std::uint16_t subtract = 0; // lo when lo >= 0
@@ -30,6 +44,13 @@ struct GreyRamp {
     std::uint16_t factorHigh = 0;
     std::uint16_t factorLow = 0;
     bool averageCarry = false; // span <= 2^15: the carry from the rounding average
+    bool direct = false;       // 512 <= span <= 2^15: the direct form
+    std::uint16_t directHigh = 0;
+    std::uint16_t directLow = 0;
+
+    RampForm form() const {
+        return direct ? RampForm::Direct : averageCarry ? RampForm::AverageCarry : RampForm::Carry;
+    }
 
     static GreyRamp forWindow(int lo, int hi);
 
@@ -39,10 +60,18 @@ struct GreyRamp {
     // as the ramp at that edge does. Not usable only for spans beyond 65535.
     static GreyRamp forLevels(int lo, int hi);
 
-    // The same arithmetic on one value, as the vector code does it per lane.
+    // The same arithmetic on one value, as the vector code does it per lane;
+    // the direct form's levels above 255 are saturated as the vector pack does.
     std::uint8_t level(unsigned value) const {
         unsigned t = value > subtract ? value - subtract : 0u;
         t = t + add > 0xFFFFu ? 0xFFFFu : t + add;
+        if (direct) {
+            const std::uint32_t product = t * directHigh;
+            const std::uint32_t carryIn = (t * directLow) >> 16;
+            const std::uint32_t level =
+                (product >> 16) + ((((product & 0xFFFFu) + carryIn + 1) >> 1) >> 15);
+            return static_cast<std::uint8_t>(level < 255 ? level : 255);
+        }
         t = (t < span ? t : span) << shift;
         const std::uint32_t product = t * factorHigh;
         const std::uint32_t carryIn = (t * factorLow) >> 16;

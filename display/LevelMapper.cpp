@@ -178,35 +178,45 @@ void convertInnerRow(const unsigned short* mid, std::ptrdiff_t width, std::ptrdi
     }
 }
 
-// Inner rows go to the vector unit where it can take them, which leaves the
-// last columns to the table.
-template <bool OddRow>
-void convertRow(const unsigned short* pixels, int width, int height, int r, const GreyRamp& ramp,
-                const std::uint8_t* table, std::uint8_t* out) {
-    const std::ptrdiff_t rowStart = std::ptrdiff_t(r) * width;
-    // Rows 2..h-3 have every neighbour inside the buffer.
-    if (r >= 2 && r <= height - 3) {
-        const int done =
-            demosaicRowVector(ramp, pixels + rowStart, width, OddRow, out, bestVectorUnit());
-        convertInnerRow<OddRow>(pixels + rowStart, width, done, table, out);
-    } else {
-        convertEdgeRow<OddRow>(pixels, std::ptrdiff_t(width) * height, width, rowStart, table, out);
-    }
-}
+// Rows whose neighbours all lie inside the buffer go to the vector unit a
+// strip at a time, which leaves the last columns of each row to the table.
+// The strip's rows share their neighbours' sums while they stay in the cache.
+constexpr int kStripRows = 8;
 
 } // namespace
 
 void LevelMapper::demosaicColour(const unsigned short* pixels, int width, int height,
                                  int bitmapWidth, std::uint8_t* bits) const {
     const std::ptrdiff_t stride = 3 * std::ptrdiff_t(bitmapWidth);
+    const std::ptrdiff_t count = std::ptrdiff_t(width) * height;
+    const std::uint8_t* table = table_.data();
     // Image row r lands on display row r - 1 from the top, i.e. memory row h - r.
-    for (int r = 1; r < height; ++r) {
-        std::uint8_t* out = bits + (height - r) * stride;
+    auto outRow = [&](int r) { return bits + (height - r) * stride; };
+    auto edgeRow = [&](int r) {
         if (r % 2 == 1)
-            convertRow<true>(pixels, width, height, r, ramp_, table_.data(), out);
+            convertEdgeRow<true>(pixels, count, width, std::ptrdiff_t(r) * width, table, outRow(r));
         else
-            convertRow<false>(pixels, width, height, r, ramp_, table_.data(), out);
+            convertEdgeRow<false>(pixels, count, width, std::ptrdiff_t(r) * width, table,
+                                  outRow(r));
+    };
+    // Rows 2..h-3 have every neighbour inside the buffer.
+    const int firstInner = 2, lastInner = height - 3;
+    for (int r = 1; r < std::min(firstInner, height); ++r)
+        edgeRow(r);
+    for (int r = firstInner; r <= lastInner; r += kStripRows) {
+        const int rows = std::min(kStripRows, lastInner + 1 - r);
+        const int done = demosaicRowsVector(ramp_, pixels + std::ptrdiff_t(r) * width, width, rows,
+                                            r % 2 == 1, outRow(r), -stride, bestVectorUnit());
+        for (int k = r; k < r + rows; ++k) {
+            const unsigned short* mid = pixels + std::ptrdiff_t(k) * width;
+            if (k % 2 == 1)
+                convertInnerRow<true>(mid, width, done, table, outRow(k));
+            else
+                convertInnerRow<false>(mid, width, done, table, outRow(k));
+        }
     }
+    for (int r = std::max(firstInner, lastInner + 1); r < height; ++r)
+        edgeRow(r);
 }
 
 void LevelMapper::render(DisplayMode mode, const ImageBuffer& image, std::uint8_t* bits) const {

@@ -29,19 +29,30 @@ template <class L> inline typename L::V quarter(Half<L> ab, Half<L> cd) {
 
 template <class L> struct Levels { typename L::V blue, green, red; };
 
+// What a register of pixels of one row keeps for the next row's conversion:
+// its pixels and the half-sum of each pixel's left and right neighbours.
+template <class L> struct RowLanes {
+    typename L::V pixels;
+    Half<L> sides;
+};
+
+template <class L> inline RowLanes<L> rowLanes(const unsigned short* row, std::ptrdiff_t c) {
+    return {L::load(row + c), half<L>(L::load(row + c - 1), L::load(row + c + 1))};
+}
+
 // One register of pixels from column c (even), so even lanes hold even
-// columns. Sums wrap at 16 bits, which is the modulo 65536 the levels take.
-template <class L, bool OddRow, bool NegativeLo, bool AverageCarry>
-inline Levels<L> convertLanes(const unsigned short* above, const unsigned short* mid,
-                              const unsigned short* below, std::ptrdiff_t c,
-                              const RampLanes<L>& ramp) {
+// columns, from the rows above, at and below it. The diagonal four are the
+// side pairs of the rows above and below. Sums wrap at 16 bits, which is the
+// modulo 65536 the levels take.
+template <class L, bool OddRow, bool NegativeLo, RampForm Form>
+inline Levels<L> convertLanes(const RowLanes<L>& above, const RowLanes<L>& mid,
+                              const RowLanes<L>& below, const RampLanes<L>& ramp) {
     using V = typename L::V;
-    const V p = L::load(mid + c);
-    const Half<L> vert = half<L>(L::load(above + c), L::load(below + c));
-    const Half<L> horiz = half<L>(L::load(mid + c - 1), L::load(mid + c + 1));
+    const V p = mid.pixels;
+    const Half<L> vert = half<L>(above.pixels, below.pixels);
+    const Half<L>& horiz = mid.sides;
     const V cross4 = quarter(vert, horiz);
-    const V diag4 = quarter(half<L>(L::load(above + c - 1), L::load(above + c + 1)),
-                            half<L>(L::load(below + c - 1), L::load(below + c + 1)));
+    const V diag4 = quarter(above.sides, below.sides);
     V x1, x2, x3;
     if constexpr (OddRow) {
         x1 = L::evenOdd(diag4, vert.mean);
@@ -52,9 +63,7 @@ inline Levels<L> convertLanes(const unsigned short* above, const unsigned short*
         x2 = L::evenOdd(p, cross4);
         x3 = L::evenOdd(vert.mean, diag4);
     }
-    auto level = [&](V a, V b) {
-        return ramp.template levels<NegativeLo, AverageCarry>(L::add(a, b));
-    };
+    auto level = [&](V a, V b) { return ramp.template levels<NegativeLo, Form>(L::add(a, b)); };
     return {level(x1, x3), level(x1, x2), level(x2, x3)};
 }
 
@@ -107,23 +116,25 @@ ZERMIC_AVX2 inline void storeBgr(const Levels<Lanes256>& first, const Levels<Lan
     _mm256_storeu_si256(dst + 2, _mm256_permute2x128_si256(t1, t2, 0x31));
 }
 
-// With byte permutes over two registers: the low bytes of two registers of
-// levels in column order, then each 64-byte third of the 192 output bytes
-// from blue and green, red merged over it.
+// The saturating pack of two registers of levels interleaves their 128-bit
+// lanes: 8 bytes of the first, then 8 of the second. The byte permutes make
+// each 64-byte third of the 192 output bytes from blue and green, with red
+// merged over it, reading each pixel where the pack left it.
 struct Permutes512 {
-    std::array<std::uint8_t, 64> lowBytes;
     std::array<std::array<std::uint8_t, 64>, 3> blueGreen, red;
     std::array<std::uint64_t, 3> redMask;
 };
+constexpr std::uint8_t packedByte(int pixel) {
+    const int lane = pixel % 32;
+    return std::uint8_t(16 * (lane / 8) + (pixel < 32 ? 0 : 8) + lane % 8);
+}
 constexpr Permutes512 permutes512() {
     Permutes512 t{};
-    for (int j = 0; j < 64; ++j)
-        t.lowBytes[j] = std::uint8_t(2 * j);
     for (int third = 0; third < 3; ++third)
         for (int j = 0; j < 64; ++j) {
             const int byte = 64 * third + j, pixel = byte / 3, channel = byte % 3;
-            t.blueGreen[third][j] = std::uint8_t(pixel + (channel == 1 ? 64 : 0));
-            t.red[third][j] = std::uint8_t(pixel);
+            t.blueGreen[third][j] = std::uint8_t(packedByte(pixel) + (channel == 1 ? 64 : 0));
+            t.red[third][j] = packedByte(pixel);
             if (channel == 2)
                 t.redMask[third] |= std::uint64_t(1) << j;
         }
@@ -134,10 +145,9 @@ alignas(64) constexpr Permutes512 kPermutes512 = permutes512();
 // 64 pixels' blue, green, red bytes from two registers of levels each.
 ZERMIC_AVX512 inline void storeBgr(const Levels<Lanes512>& first, const Levels<Lanes512>& second,
                                    std::uint8_t* out) {
-    const __m512i low = _mm512_loadu_si512(kPermutes512.lowBytes.data());
-    const __m512i blue = _mm512_permutex2var_epi8(first.blue, low, second.blue);
-    const __m512i green = _mm512_permutex2var_epi8(first.green, low, second.green);
-    const __m512i red = _mm512_permutex2var_epi8(first.red, low, second.red);
+    const __m512i blue = _mm512_packus_epi16(first.blue, second.blue);
+    const __m512i green = _mm512_packus_epi16(first.green, second.green);
+    const __m512i red = _mm512_packus_epi16(first.red, second.red);
     for (int third = 0; third < 3; ++third) {
         const __m512i bg = _mm512_permutex2var_epi8(
             blue, _mm512_loadu_si512(kPermutes512.blueGreen[third].data()), green);
@@ -148,40 +158,61 @@ ZERMIC_AVX512 inline void storeBgr(const Levels<Lanes512>& first, const Levels<L
     }
 }
 
-template <class L, bool OddRow, bool NegativeLo, bool AverageCarry>
-inline void convertRowLanes(const GreyRamp& ramp, const unsigned short* mid, std::ptrdiff_t width,
-                            std::ptrdiff_t end, std::uint8_t* out) {
+// Rows of a strip, a block of two registers of columns at a time, each block
+// down the whole strip: each row's pixels and side pairs are read and summed
+// once and serve the rows above and below it as well.
+template <class L, bool FirstOdd, bool NegativeLo, RampForm Form>
+inline void convertRowsLanes(const GreyRamp& ramp, const unsigned short* first,
+                             std::ptrdiff_t width, int rows, std::ptrdiff_t end, std::uint8_t* out,
+                             std::ptrdiff_t outStep) {
     constexpr std::ptrdiff_t kBlock = 2 * L::count;
     const RampLanes<L> lanes(ramp);
-    const unsigned short* above = mid - width;
-    const unsigned short* below = mid + width;
     // The last block steps back to end at the row's end: its overlap with the
     // block before is written twice with the same bytes.
     for (std::ptrdiff_t c = 0;; c += kBlock) {
         if (c + kBlock > end)
             c = end - kBlock;
-        const auto first =
-            convertLanes<L, OddRow, NegativeLo, AverageCarry>(above, mid, below, c, lanes);
-        const auto second = convertLanes<L, OddRow, NegativeLo, AverageCarry>(above, mid, below,
-                                                                              c + L::count, lanes);
-        storeBgr(first, second, out + 3 * c);
+        const std::ptrdiff_t c2 = c + L::count;
+        RowLanes<L> above[2] = {rowLanes<L>(first - width, c), rowLanes<L>(first - width, c2)};
+        RowLanes<L> mid[2] = {rowLanes<L>(first, c), rowLanes<L>(first, c2)};
+        const unsigned short* next = first + width;
+        std::uint8_t* dst = out + 3 * c;
+        auto convertRow = [&]<bool OddRow>() {
+            const RowLanes<L> below[2] = {rowLanes<L>(next, c), rowLanes<L>(next, c2)};
+            storeBgr(convertLanes<L, OddRow, NegativeLo, Form>(above[0], mid[0], below[0], lanes),
+                     convertLanes<L, OddRow, NegativeLo, Form>(above[1], mid[1], below[1], lanes),
+                     dst);
+            above[0] = mid[0], above[1] = mid[1];
+            mid[0] = below[0], mid[1] = below[1];
+            next += width;
+            dst += outStep;
+        };
+        int r = 0;
+        for (; r + 2 <= rows; r += 2) {
+            convertRow.template operator()<FirstOdd>();
+            convertRow.template operator()<!FirstOdd>();
+        }
+        if (r < rows)
+            convertRow.template operator()<FirstOdd>();
         if (c + kBlock == end)
             return;
     }
 }
 
-template <bool OddRow, bool NegativeLo, bool AverageCarry>
+template <bool FirstOdd, bool NegativeLo, RampForm Form>
 ZERMIC_AVX2 __attribute__((flatten)) void
-convertRowAvx2(const GreyRamp& ramp, const unsigned short* mid, std::ptrdiff_t width,
-               std::ptrdiff_t end, std::uint8_t* out) {
-    convertRowLanes<Lanes256, OddRow, NegativeLo, AverageCarry>(ramp, mid, width, end, out);
+convertRowsAvx2(const GreyRamp& ramp, const unsigned short* first, std::ptrdiff_t width, int rows,
+                std::ptrdiff_t end, std::uint8_t* out, std::ptrdiff_t outStep) {
+    convertRowsLanes<Lanes256, FirstOdd, NegativeLo, Form>(ramp, first, width, rows, end, out,
+                                                           outStep);
 }
 
-template <bool OddRow, bool NegativeLo, bool AverageCarry>
+template <bool FirstOdd, bool NegativeLo, RampForm Form>
 ZERMIC_AVX512 __attribute__((flatten)) void
-convertRowAvx512(const GreyRamp& ramp, const unsigned short* mid, std::ptrdiff_t width,
-                 std::ptrdiff_t end, std::uint8_t* out) {
-    convertRowLanes<Lanes512, OddRow, NegativeLo, AverageCarry>(ramp, mid, width, end, out);
+convertRowsAvx512(const GreyRamp& ramp, const unsigned short* first, std::ptrdiff_t width, int rows,
+                  std::ptrdiff_t end, std::uint8_t* out, std::ptrdiff_t outStep) {
+    convertRowsLanes<Lanes512, FirstOdd, NegativeLo, Form>(ramp, first, width, rows, end, out,
+                                                           outStep);
 }
 
 } // namespace
@@ -196,8 +227,8 @@ VectorUnit bestVectorUnit() {
     return best;
 }
 
-int demosaicRowVector(const GreyRamp& ramp, const unsigned short* row, int width, bool oddRow,
-                      std::uint8_t* out, VectorUnit unit) {
+int demosaicRowsVector(const GreyRamp& ramp, const unsigned short* first, int width, int rows,
+                       bool firstOdd, std::uint8_t* out, std::ptrdiff_t outStep, VectorUnit unit) {
     if (unit > bestVectorUnit())
         unit = bestVectorUnit();
     // One past the last even column converted; the right neighbours read stay
@@ -205,20 +236,21 @@ int demosaicRowVector(const GreyRamp& ramp, const unsigned short* row, int width
     const int end = 2 * ((width - 1) / 2);
     if (unit == VectorUnit::Avx512 && end < 2 * Lanes512::count)
         unit = VectorUnit::Avx2;
-    if (!ramp.usable || unit == VectorUnit::None || end < 2 * Lanes256::count)
+    if (!ramp.usable || unit == VectorUnit::None || end < 2 * Lanes256::count || rows <= 0)
         return 0;
-    withRampVariant(ramp, [&]<bool NegativeLo, bool AverageCarry>() {
-        if (unit == VectorUnit::Avx512) {
-            if (oddRow)
-                convertRowAvx512<true, NegativeLo, AverageCarry>(ramp, row, width, end, out);
+    withRampVariant(ramp, [&]<bool NegativeLo, RampForm Form>() {
+        auto run = [&]<bool FirstOdd>() {
+            if (unit == VectorUnit::Avx512)
+                convertRowsAvx512<FirstOdd, NegativeLo, Form>(ramp, first, width, rows, end, out,
+                                                              outStep);
             else
-                convertRowAvx512<false, NegativeLo, AverageCarry>(ramp, row, width, end, out);
-        } else {
-            if (oddRow)
-                convertRowAvx2<true, NegativeLo, AverageCarry>(ramp, row, width, end, out);
-            else
-                convertRowAvx2<false, NegativeLo, AverageCarry>(ramp, row, width, end, out);
-        }
+                convertRowsAvx2<FirstOdd, NegativeLo, Form>(ramp, first, width, rows, end, out,
+                                                            outStep);
+        };
+        if (firstOdd)
+            run.template operator()<true>();
+        else
+            run.template operator()<false>();
     });
     return end;
 }
@@ -229,8 +261,8 @@ VectorUnit bestVectorUnit() {
     return VectorUnit::None;
 }
 
-int demosaicRowVector(const GreyRamp&, const unsigned short*, int, bool, std::uint8_t*,
-                      VectorUnit) {
+int demosaicRowsVector(const GreyRamp&, const unsigned short*, int, int, bool, std::uint8_t*,
+                       std::ptrdiff_t, VectorUnit) {
     return 0;
 }
 

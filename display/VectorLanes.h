@@ -87,37 +87,53 @@ struct Lanes512 {
     ZERMIC_AVX512 static V evenOdd(V a, V b) { return _mm512_mask_blend_epi16(0xAAAAAAAA, a, b); }
 };
 
-// GreyRamp::level on every lane.
+// GreyRamp::level on every lane. The direct form's levels go above 255 past
+// the window: the caller packs them to bytes with saturation.
 template <class L> struct RampLanes {
     using V = typename L::V;
-    V subtract, add, span, factorHigh, factorLow;
+    V subtract, add, span, factorHigh, factorLow, directHigh, directLow;
     __m128i shift;
 
     explicit RampLanes(const GreyRamp& ramp)
         : subtract(L::set(ramp.subtract)), add(L::set(ramp.add)), span(L::set(ramp.span)),
           factorHigh(L::set(ramp.factorHigh)), factorLow(L::set(ramp.factorLow)),
+          directHigh(L::set(ramp.directHigh)), directLow(L::set(ramp.directLow)),
           shift(_mm_cvtsi32_si128(ramp.shift)) {}
 
     // The loops pick the variant once per row: whether lo is negative (only
-    // one of subtract and add is not zero) and how the carry is taken.
-    template <bool NegativeLo, bool AverageCarry> V levels(V v) const {
+    // one of subtract and add is not zero) and the ramp's form.
+    template <bool NegativeLo, RampForm Form> V levels(V v) const {
         V t = NegativeLo ? L::addSaturated(v, add) : L::subSaturated(v, subtract);
-        t = L::shiftLeft(L::min(t, span), shift);
-        const V high = L::mulHigh(t, factorHigh);
-        const V low = L::mulLow(t, factorHigh);
-        const V carryIn = L::mulHigh(t, factorLow);
-        if constexpr (AverageCarry)
-            return L::add(high, L::template shiftRight<15>(L::average(low, carryIn)));
-        return L::addCarry(high, low, carryIn);
+        V high, low, carryIn;
+        if constexpr (Form == RampForm::Direct) {
+            high = L::mulHigh(t, directHigh);
+            low = L::mulLow(t, directHigh);
+            carryIn = L::mulHigh(t, directLow);
+        } else {
+            t = L::shiftLeft(L::min(t, span), shift);
+            high = L::mulHigh(t, factorHigh);
+            low = L::mulLow(t, factorHigh);
+            carryIn = L::mulHigh(t, factorLow);
+        }
+        if constexpr (Form == RampForm::Carry)
+            return L::addCarry(high, low, carryIn);
+        return L::add(high, L::template shiftRight<15>(L::average(low, carryIn)));
     }
 };
 
-// Calls f.template operator()<NegativeLo, AverageCarry>() for the ramp's variant.
+// Calls f.template operator()<NegativeLo, Form>() for the ramp's variant.
 template <typename F> decltype(auto) withRampVariant(const GreyRamp& ramp, F&& f) {
-    const bool negative = ramp.add != 0;
-    if (negative)
-        return ramp.averageCarry ? f.template operator()<true, true>()
-                                 : f.template operator()<true, false>();
-    return ramp.averageCarry ? f.template operator()<false, true>()
-                             : f.template operator()<false, false>();
+    auto withForm = [&]<bool NegativeLo>() -> decltype(auto) {
+        switch (ramp.form()) {
+        case RampForm::Direct:
+            return f.template operator()<NegativeLo, RampForm::Direct>();
+        case RampForm::AverageCarry:
+            return f.template operator()<NegativeLo, RampForm::AverageCarry>();
+        case RampForm::Carry:
+            break;
+        }
+        return f.template operator()<NegativeLo, RampForm::Carry>();
+    };
+    return ramp.add != 0 ? withForm.template operator()<true>()
+                         : withForm.template operator()<false>();
 }

@@ -251,9 +251,11 @@ TEST(GreyRamp, TheVectorUnitTakesWholeBlocksWhereTheCpuHasOne) {
 
 TEST(LevelMapper, ColourMatchesTheLiteralConversion) {
     // Odd and even sizes, tiny widths where the column sets are nearly empty,
-    // and heights where the first and last converted rows meet.
-    const std::pair<int, int> sizes[] = {{1, 1}, {1, 4}, {2, 2}, {3, 3},  {4, 2}, {4, 5},
-                                         {5, 4}, {6, 6}, {7, 9}, {33, 8}, {64, 7}};
+    // heights where the first and last converted rows meet, and images of
+    // several strips of rows, the last one short.
+    const std::pair<int, int> sizes[] = {{1, 1},  {1, 4},   {2, 2},   {3, 3}, {4, 2},
+                                         {4, 5},  {5, 4},   {6, 6},   {7, 9}, {33, 8},
+                                         {64, 7}, {70, 23}, {131, 30}};
     LevelMapper mapper;
     for (const Window& win : {kWindows[0], kWindows[3], kWindows[6], kWindows[13]}) {
         mapper.setWindow(win.lo, win.hi);
@@ -293,7 +295,8 @@ TEST(LevelMapper, ColourOfEverySliderWindowEqualsTheLiteralConversion) {
 
 // LevelMapper takes the widest unit; each narrower one must give the same
 // bytes on the CPUs that have nothing better. Row widths where a block
-// overlaps the one before, and where AVX-512 leaves the row to AVX2.
+// overlaps the one before, and where AVX-512 leaves the rows to AVX2; strips
+// of one row and of several, starting on either parity.
 TEST(MosaicVector, EveryVectorUnitConvertsAsTheLiteralFormulas) {
     const Window windows[] = {kWindows[0], kWindows[1], kWindows[2],  kWindows[4],
                               kWindows[7], kWindows[9], kWindows[11], {-30000, 2000}};
@@ -301,30 +304,37 @@ TEST(MosaicVector, EveryVectorUnitConvertsAsTheLiteralFormulas) {
         if (unit > bestVectorUnit())
             continue;
         for (int w : {40, 70, 101, 160}) {
-            const int h = 5, bw = displayBitmapWidth(w), r = 2;
+            const int h = 9, bw = displayBitmapWidth(w);
+            const std::ptrdiff_t stride = 3 * bw;
             const auto px = randomImage(w, h, unsigned(w) + 3);
             for (const Window& win : windows) {
                 std::vector<std::uint8_t> expected(3 * bw * h, kUntouched);
                 literal::demosaicColour(px.data(), w, h, bw, expected.data(), win.lo, win.hi);
-                std::vector<std::uint8_t> row(3 * bw, kUntouched);
-                const int done =
-                    demosaicRowVector(GreyRamp::forLevels(win.lo, win.hi), px.data() + r * w, w,
-                                      r % 2 == 1, row.data(), unit);
-                ASSERT_EQ(done, 2 * ((w - 1) / 2)) << int(unit) << " width " << w;
-                const std::uint8_t* want = expected.data() + (h - r) * 3 * bw;
-                EXPECT_TRUE(std::equal(row.begin(), row.begin() + 3 * done, want))
-                    << int(unit) << " width " << w << " window " << win.lo << ".." << win.hi;
-                EXPECT_EQ(row[3 * done], kUntouched);
+                for (auto [first, rows] : {std::pair{2, 1}, {3, 1}, {2, 5}, {3, 4}}) {
+                    std::vector<std::uint8_t> bits(3 * bw * h, kUntouched);
+                    const int done = demosaicRowsVector(
+                        GreyRamp::forLevels(win.lo, win.hi), px.data() + first * w, w, rows,
+                        first % 2 == 1, bits.data() + (h - first) * stride, -stride, unit);
+                    ASSERT_EQ(done, 2 * ((w - 1) / 2)) << int(unit) << " width " << w;
+                    for (int r = first; r < first + rows; ++r) {
+                        const std::ptrdiff_t at = (h - r) * stride;
+                        EXPECT_TRUE(std::equal(bits.begin() + at, bits.begin() + at + 3 * done,
+                                               expected.begin() + at))
+                            << int(unit) << " width " << w << " row " << r << " of " << first << "+"
+                            << rows << " window " << win.lo << ".." << win.hi;
+                        EXPECT_EQ(bits[at + 3 * done], kUntouched);
+                    }
+                }
             }
         }
     }
     std::vector<std::uint8_t> row(3 * 100);
     const auto px = randomImage(100, 3, 1);
-    EXPECT_EQ(demosaicRowVector(GreyRamp::forLevels(0, 100), px.data() + 100, 100, true, row.data(),
-                                VectorUnit::None),
+    EXPECT_EQ(demosaicRowsVector(GreyRamp::forLevels(0, 100), px.data() + 100, 100, 1, true,
+                                 row.data(), 0, VectorUnit::None),
               0);
-    EXPECT_EQ(demosaicRowVector(GreyRamp::forLevels(-70000, 140000), px.data() + 100, 100, true,
-                                row.data(), bestVectorUnit()),
+    EXPECT_EQ(demosaicRowsVector(GreyRamp::forLevels(-70000, 140000), px.data() + 100, 100, 1, true,
+                                 row.data(), 0, bestVectorUnit()),
               0);
 }
 
