@@ -129,15 +129,15 @@ struct VectorState {
 
 // Runs STEP(c, k) on each of the window's counters. They are named variables
 // rather than an array: the compiler keeps an array this large in memory.
+// clang-format off
+#define ZERMIC_LOWER_COUNTERS(STEP)                                                                \
+    STEP(c0, 0) STEP(c1, 1) STEP(c2, 2) STEP(c3, 3) STEP(c4, 4) STEP(c5, 5) STEP(c6, 6) STEP(c7, 7)
+#define ZERMIC_UPPER_COUNTERS(STEP)                                                                \
+    STEP(c8, 8) STEP(c9, 9) STEP(c10, 10) STEP(c11, 11)                                            \
+    STEP(c12, 12) STEP(c13, 13) STEP(c14, 14) STEP(c15, 15)
 #define ZERMIC_EACH_COUNTER(STEP)                                                                  \
-    STEP(c0, 0)                                                                                    \
-    STEP(c1, 1)                                                                                    \
-    STEP(c2, 2)                                                                                    \
-    STEP(c3, 3) STEP(c4, 4) STEP(c5, 5) STEP(c6, 6) STEP(c7, 7) if constexpr (Window > 8) {        \
-        STEP(c8, 8)                                                                                \
-        STEP(c9, 9)                                                                                \
-        STEP(c10, 10) STEP(c11, 11) STEP(c12, 12) STEP(c13, 13) STEP(c14, 14) STEP(c15, 15)        \
-    }
+    ZERMIC_LOWER_COUNTERS(STEP) if constexpr (Window > 8) { ZERMIC_UPPER_COUNTERS(STEP) }
+// clang-format on
 
 // Counts the bins of the pixels outside the window, given the packed bins and
 // the bit mask of those outside; returns how many there were.
@@ -208,16 +208,21 @@ struct Avx512 {
     // The whole steps of one row; returns how many pixels fell outside the
     // window.
     template <int Window>
-    __attribute__((target("avx512f,avx512bw"))) static int
+    __attribute__((target("avx512f,avx512bw,popcnt"))) static int
     countRow(const unsigned short* row, int blockEnd, int sample, VectorState& v, Tally& t,
              std::uint32_t* samples) {
         const __m512i zero = _mm512_setzero_si512();
         const __m512i one = _mm512_set1_epi8(1);
         const __m512i lastInWindow = _mm512_set1_epi8(Window - 1);
         const __m512i windowBase = _mm512_set1_epi8(char(v.base));
-        __m512i c0, c1, c2, c3, c4, c5, c6, c7, c8, c9, c10, c11, c12, c13, c14, c15;
+        // The narrow window and the lower half of the wide one count in byte
+        // counters; the wide window's upper half is counted from the
+        // compares' masks by the scalar units, which leaves the vector unit
+        // half the adds.
+        __m512i c0, c1, c2, c3, c4, c5, c6, c7;
 #define ZERMIC_LOAD(c, k) c = _mm512_load_si512(v.counters[k]);
-        ZERMIC_EACH_COUNTER(ZERMIC_LOAD)
+        ZERMIC_LOWER_COUNTERS(ZERMIC_LOAD)
+        std::uint32_t c8 = 0, c9 = 0, c10 = 0, c11 = 0, c12 = 0, c13 = 0, c14 = 0, c15 = 0;
         __m512i lowest = _mm512_load_si512(v.lowest);
         __m512i highest = _mm512_load_si512(v.highest);
         __m512i byteSums = _mm512_load_si512(v.byteSums);
@@ -241,17 +246,26 @@ struct Avx512 {
                 misses += countOutside(each, outside, t.bins);
             }
 #define ZERMIC_COUNT(c, k) countEqual(c, offset, kWindowIndex[k], one);
-            ZERMIC_EACH_COUNTER(ZERMIC_COUNT)
+            ZERMIC_LOWER_COUNTERS(ZERMIC_COUNT)
+#define ZERMIC_POP(c, k)                                                                           \
+    c += std::popcount(_mm512_cmpeq_epi8_mask(offset, _mm512_load_si512(kWindowIndex[k].bytes)));
+            if constexpr (Window > 8) {
+                ZERMIC_UPPER_COUNTERS(ZERMIC_POP)
+            }
             if (++v.blocks == kStepsPerFlush) {
 #define ZERMIC_FLUSH(c, k)                                                                         \
     t.bins[v.base + k] += std::uint32_t(total(_mm512_sad_epu8(c, zero)));                          \
     c = zero;
-                ZERMIC_EACH_COUNTER(ZERMIC_FLUSH)
+                ZERMIC_LOWER_COUNTERS(ZERMIC_FLUSH)
                 v.blocks = 0;
             }
         }
 #define ZERMIC_STORE(c, k) _mm512_store_si512(v.counters[k], c);
-        ZERMIC_EACH_COUNTER(ZERMIC_STORE)
+        ZERMIC_LOWER_COUNTERS(ZERMIC_STORE)
+#define ZERMIC_ADD(c, k) t.bins[v.base + k] += c;
+        if constexpr (Window > 8) {
+            ZERMIC_UPPER_COUNTERS(ZERMIC_ADD)
+        }
         _mm512_store_si512(v.lowest, lowest);
         _mm512_store_si512(v.highest, highest);
         _mm512_store_si512(v.byteSums, byteSums);
@@ -259,6 +273,8 @@ struct Avx512 {
     }
 #undef ZERMIC_STORE
 #undef ZERMIC_FLUSH
+#undef ZERMIC_ADD
+#undef ZERMIC_POP
 #undef ZERMIC_COUNT
 #undef ZERMIC_LOAD
 };
@@ -386,6 +402,8 @@ struct Avx2 {
 #undef ZERMIC_LOAD
 };
 #undef ZERMIC_EACH_COUNTER
+#undef ZERMIC_UPPER_COUNTERS
+#undef ZERMIC_LOWER_COUNTERS
 
 // The row loop both vector units share: the window placed on each row's sky,
 // the whole steps counted by the unit, the row's last pixels one by one.
