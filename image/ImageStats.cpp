@@ -90,7 +90,8 @@ void scanPortable(const Area& a, Tally& t, std::uint32_t* samples) {
 #ifdef ZERMIC_X86
 
 // The vector passes count the bins of a window of neighbouring bins with byte
-// counters, a whole vector of pixels per compare; the rare pixels outside the
+// counters (or, for half of AVX-512's wide window, from the compares' masks),
+// a whole vector of pixels per compare; the rare pixels outside the
 // window (stars, hot pixels) are counted one by one. A window of 8 bins holds
 // a quiet sky; a noisier one (more than one pixel in kWideningMisses outside)
 // widens it to 16 for the rest of the image, at twice the compares.
@@ -186,7 +187,8 @@ struct Avx512 {
     __attribute__((target("avx512f,avx512bw"))) static void flush(VectorState& v, int window,
                                                                   std::uint32_t* bins) {
         const __m512i zero = _mm512_setzero_si512();
-        for (int k = 0; k < window; ++k) {
+        // Only the lower half of the wide window has byte counters here.
+        for (int k = 0; k < std::min(window, kNarrowWindow); ++k) {
             const __m512i sums = _mm512_sad_epu8(_mm512_load_si512(v.counters[k]), zero);
             bins[v.base + k] += std::uint32_t(total(sums));
             _mm512_store_si512(v.counters[k], zero);

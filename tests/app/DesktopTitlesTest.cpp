@@ -97,8 +97,8 @@ int main(int argc, char** argv) {
     if (listing)
         return runZermicTests(argc, argv);
     VirtualDisplay display;
-    if (display.name().empty()) {
-        std::fprintf(stderr, "Xvfb did not start\n");
+    if (display.name().empty() || !display.managed()) {
+        std::fprintf(stderr, "no virtual desktop: Xvfb or openbox did not start\n");
         return 1;
     }
     return runZermicTests(argc, argv);

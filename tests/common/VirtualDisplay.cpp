@@ -62,14 +62,24 @@ VirtualDisplay::VirtualDisplay() {
     // machine, building its font caches) leaves them unexposed. Openbox runs its
     // start-up command once it manages the screen.
     char dir[] = "/tmp/zermic-wm-XXXXXX";
-    if (::mkdtemp(dir) == nullptr)
+    if (::mkdtemp(dir) == nullptr) {
+        std::perror("VirtualDisplay: no folder for the window manager's signal");
         return;
+    }
     const std::string ready = std::string(dir) + "/ready";
     manager = spawn({"openbox", "--sm-disable", "--startup", "touch " + ready});
-    for (int i = 0; i < 1200 && ::access(ready.c_str(), F_OK) != 0; ++i)
-        ::usleep(50000);
-    if (::access(ready.c_str(), F_OK) != 0)
-        std::fprintf(stderr, "openbox did not start within a minute\n");
+    for (int i = 0; i < 1200 && !running; ++i) {
+        running = ::access(ready.c_str(), F_OK) == 0;
+        if (!running && ::waitpid(manager, nullptr, WNOHANG) == manager) {
+            manager = -1;
+            std::fprintf(stderr, "VirtualDisplay: openbox ended before it managed the screen\n");
+            break;
+        }
+        if (!running)
+            ::usleep(50000);
+    }
+    if (!running && manager > 0)
+        std::fprintf(stderr, "VirtualDisplay: openbox did not start within a minute\n");
     ::unlink(ready.c_str());
     ::rmdir(dir);
 }

@@ -16,9 +16,12 @@ public:
 
     // ":<n>", or empty when the server did not start.
     const std::string& name() const { return display; }
+    // Whether the window manager runs and manages the screen.
+    bool managed() const { return running; }
 
 private:
     pid_t server = -1;
     pid_t manager = -1;
     std::string display;
+    bool running = false;
 };

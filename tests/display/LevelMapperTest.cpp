@@ -162,6 +162,10 @@ TEST(GreyRamp, FixedPointEqualsTheDivisionForEverySpan) {
                 ADD_FAILURE() << "span " << span << " offset " << t << ": " << level << " for "
                               << (t * 255) / span;
         }
+        // Past the window, up to the largest offset a value can have.
+        for (int t : {span + 1, 0xFFFF})
+            if (ramp.level(unsigned(t)) != 255 && ++mismatches <= 5)
+                ADD_FAILURE() << "span " << span << " offset " << t << " past the window";
     }
     EXPECT_EQ(mismatches, 0);
 }
