@@ -116,17 +116,18 @@ ZERMIC_AVX2 inline void storeBgr(const Levels<Lanes256>& first, const Levels<Lan
     _mm256_storeu_si256(dst + 2, _mm256_permute2x128_si256(t1, t2, 0x31));
 }
 
-// The saturating pack of two registers of levels interleaves their 128-bit
-// lanes: 8 bytes of the first, then 8 of the second. The byte permutes make
-// each 64-byte third of the 192 output bytes from blue and green, with red
-// merged over it, reading each pixel where the pack left it.
+// The AVX-512 loop keeps a block's even columns in one register and its odd
+// columns in another. The saturating pack of the two interleaves their
+// 128-bit lanes: 8 bytes of the even columns, then 8 of the odd ones. The
+// byte permutes make each 64-byte third of the 192 output bytes from blue and
+// green, with red merged over it, reading each pixel where the pack left it.
 struct Permutes512 {
     std::array<std::array<std::uint8_t, 64>, 3> blueGreen, red;
     std::array<std::uint64_t, 3> redMask;
 };
 constexpr std::uint8_t packedByte(int pixel) {
-    const int lane = pixel % 32;
-    return std::uint8_t(16 * (lane / 8) + (pixel < 32 ? 0 : 8) + lane % 8);
+    const int lane = pixel / 2;
+    return std::uint8_t(16 * (lane / 8) + 8 * (pixel % 2) + lane % 8);
 }
 constexpr Permutes512 permutes512() {
     Permutes512 t{};
@@ -142,12 +143,13 @@ constexpr Permutes512 permutes512() {
 }
 alignas(64) constexpr Permutes512 kPermutes512 = permutes512();
 
-// 64 pixels' blue, green, red bytes from two registers of levels each.
-ZERMIC_AVX512 inline void storeBgr(const Levels<Lanes512>& first, const Levels<Lanes512>& second,
+// 64 pixels' blue, green, red bytes from the levels of their even and odd
+// columns.
+ZERMIC_AVX512 inline void storeBgr(const Levels<Lanes512>& even, const Levels<Lanes512>& odd,
                                    std::uint8_t* out) {
-    const __m512i blue = _mm512_packus_epi16(first.blue, second.blue);
-    const __m512i green = _mm512_packus_epi16(first.green, second.green);
-    const __m512i red = _mm512_packus_epi16(first.red, second.red);
+    const __m512i blue = _mm512_packus_epi16(even.blue, odd.blue);
+    const __m512i green = _mm512_packus_epi16(even.green, odd.green);
+    const __m512i red = _mm512_packus_epi16(even.red, odd.red);
     for (int third = 0; third < 3; ++third) {
         const __m512i bg = _mm512_permutex2var_epi8(
             blue, _mm512_loadu_si512(kPermutes512.blueGreen[third].data()), green);
@@ -158,32 +160,28 @@ ZERMIC_AVX512 inline void storeBgr(const Levels<Lanes512>& first, const Levels<L
     }
 }
 
-// Rows of a strip, a block of two registers of columns at a time, each block
-// down the whole strip: each row's pixels and side pairs are read and summed
-// once and serve the rows above and below it as well.
-template <class L, bool FirstOdd, bool NegativeLo, RampForm Form>
-inline void convertRowsLanes(const GreyRamp& ramp, const unsigned short* first,
-                             std::ptrdiff_t width, int rows, std::ptrdiff_t end, std::uint8_t* out,
-                             std::ptrdiff_t outStep) {
-    constexpr std::ptrdiff_t kBlock = 2 * L::count;
-    const RampLanes<L> lanes(ramp);
+// Rows of a strip, a block of columns at a time, each block down the whole
+// strip: each row's pixels and side pairs are read and summed once and serve
+// the rows above and below it as well. Block reads a row's block (read) and
+// converts one row from the blocks of its three rows (convert).
+template <class Block, bool FirstOdd, bool NegativeLo, RampForm Form>
+inline void convertStrip(const GreyRamp& ramp, const unsigned short* first, std::ptrdiff_t width,
+                         int rows, std::ptrdiff_t end, std::uint8_t* out, std::ptrdiff_t outStep) {
+    const RampLanes<typename Block::L> lanes(ramp);
     // The last block steps back to end at the row's end: its overlap with the
     // block before is written twice with the same bytes.
-    for (std::ptrdiff_t c = 0;; c += kBlock) {
-        if (c + kBlock > end)
-            c = end - kBlock;
-        const std::ptrdiff_t c2 = c + L::count;
-        RowLanes<L> above[2] = {rowLanes<L>(first - width, c), rowLanes<L>(first - width, c2)};
-        RowLanes<L> mid[2] = {rowLanes<L>(first, c), rowLanes<L>(first, c2)};
+    for (std::ptrdiff_t c = 0;; c += Block::kColumns) {
+        if (c + Block::kColumns > end)
+            c = end - Block::kColumns;
+        auto above = Block::read(first - width, c);
+        auto mid = Block::read(first, c);
         const unsigned short* next = first + width;
         std::uint8_t* dst = out + 3 * c;
         auto convertRow = [&]<bool OddRow>() {
-            const RowLanes<L> below[2] = {rowLanes<L>(next, c), rowLanes<L>(next, c2)};
-            storeBgr(convertLanes<L, OddRow, NegativeLo, Form>(above[0], mid[0], below[0], lanes),
-                     convertLanes<L, OddRow, NegativeLo, Form>(above[1], mid[1], below[1], lanes),
-                     dst);
-            above[0] = mid[0], above[1] = mid[1];
-            mid[0] = below[0], mid[1] = below[1];
+            const auto below = Block::read(next, c);
+            Block::template convert<OddRow, NegativeLo, Form>(above, mid, below, lanes, dst);
+            above = mid;
+            mid = below;
             next += width;
             dst += outStep;
         };
@@ -194,24 +192,132 @@ inline void convertRowsLanes(const GreyRamp& ramp, const unsigned short* first,
         }
         if (r < rows)
             convertRow.template operator()<FirstOdd>();
-        if (c + kBlock == end)
+        if (c + Block::kColumns == end)
             return;
     }
 }
+
+// Two registers of consecutive columns, each lane converting its own column's
+// class and blending the classes.
+template <class Lanes> struct InterleavedBlock {
+    using L = Lanes;
+    static constexpr std::ptrdiff_t kColumns = 2 * L::count;
+    using Rows = std::array<RowLanes<L>, 2>;
+
+    static Rows read(const unsigned short* row, std::ptrdiff_t c) {
+        return {rowLanes<L>(row, c), rowLanes<L>(row, c + L::count)};
+    }
+
+    template <bool OddRow, bool NegativeLo, RampForm Form>
+    static void convert(const Rows& above, const Rows& mid, const Rows& below,
+                        const RampLanes<L>& ramp, std::uint8_t* out) {
+        storeBgr(convertLanes<L, OddRow, NegativeLo, Form>(above[0], mid[0], below[0], ramp),
+                 convertLanes<L, OddRow, NegativeLo, Form>(above[1], mid[1], below[1], ramp), out);
+    }
+};
 
 template <bool FirstOdd, bool NegativeLo, RampForm Form>
 ZERMIC_AVX2 __attribute__((flatten)) void
 convertRowsAvx2(const GreyRamp& ramp, const unsigned short* first, std::ptrdiff_t width, int rows,
                 std::ptrdiff_t end, std::uint8_t* out, std::ptrdiff_t outStep) {
-    convertRowsLanes<Lanes256, FirstOdd, NegativeLo, Form>(ramp, first, width, rows, end, out,
-                                                           outStep);
+    convertStrip<InterleavedBlock<Lanes256>, FirstOdd, NegativeLo, Form>(ramp, first, width, rows,
+                                                                         end, out, outStep);
 }
+
+// The even and odd columns of 64 pixels from column c (even) on, each in a
+// register, with the half-sums of their left and right neighbours: an even
+// column's are odd columns, an odd column's even ones. The word permutes pick
+// them from two registers of the row read at c - 2, c and c + 2.
+struct ColumnsLanes {
+    __m512i even, odd;
+    Half<Lanes512> evenSides, oddSides;
+};
+
+struct Picks512 {
+    std::array<std::uint16_t, 32> even, odd;
+};
+constexpr Picks512 picks512() {
+    Picks512 t{};
+    for (int j = 0; j < 32; ++j) {
+        t.even[j] = std::uint16_t(2 * j);
+        t.odd[j] = std::uint16_t(2 * j + 1);
+    }
+    return t;
+}
+alignas(64) constexpr Picks512 kPicks512 = picks512();
+
+// Every other pixel of the 64 from p on.
+ZERMIC_AVX512 inline __m512i pick(const unsigned short* p,
+                                  const std::array<std::uint16_t, 32>& which) {
+    return _mm512_permutex2var_epi16(Lanes512::load(p), _mm512_load_si512(which.data()),
+                                     Lanes512::load(p + 32));
+}
+
+ZERMIC_AVX512 inline ColumnsLanes columnsLanes(const unsigned short* row, std::ptrdiff_t c) {
+    const __m512i even = pick(row + c, kPicks512.even), odd = pick(row + c, kPicks512.odd);
+    // Columns c - 1, c + 1, ... and c + 2, c + 4, ...
+    const __m512i left = pick(row + c - 2, kPicks512.odd);
+    const __m512i right = pick(row + c + 2, kPicks512.even);
+    return {even, odd, half<Lanes512>(left, odd), half<Lanes512>(even, right)};
+}
+
+// A block's levels for one row, even and odd columns apart: each column set
+// computes only the averages its class takes, with no blend.
+template <bool OddRow, bool NegativeLo, RampForm Form>
+ZERMIC_AVX512 inline void convertColumns(const ColumnsLanes& above, const ColumnsLanes& mid,
+                                         const ColumnsLanes& below, const RampLanes<Lanes512>& ramp,
+                                         std::uint8_t* out) {
+    using L = Lanes512;
+    using V = __m512i;
+    auto levels = [&](V x1, V x2, V x3) {
+        auto level = [&](V a, V b) { return ramp.template levels<NegativeLo, Form>(L::add(a, b)); };
+        return Levels<L>{level(x1, x3), level(x1, x2), level(x2, x3)};
+    };
+    // The class taking four-pixel averages: diagonal, cross and the centre.
+    auto fours = [&](V p, V up, V down, const Half<L>& sides, const Half<L>& upSides,
+                     const Half<L>& downSides, bool centreLast) {
+        const V cross4 = quarter(half<L>(up, down), sides);
+        const V diag4 = quarter(upSides, downSides);
+        return centreLast ? levels(diag4, cross4, p) : levels(p, cross4, diag4);
+    };
+    // The class taking two-pixel averages: vertical, centre, horizontal.
+    auto twos = [&](V p, V up, V down, const Half<L>& sides, bool verticalFirst) {
+        const V vert2 = half<L>(up, down).mean;
+        return verticalFirst ? levels(vert2, p, sides.mean) : levels(sides.mean, p, vert2);
+    };
+    if constexpr (OddRow)
+        storeBgr(fours(mid.even, above.even, below.even, mid.evenSides, above.evenSides,
+                       below.evenSides, true),
+                 twos(mid.odd, above.odd, below.odd, mid.oddSides, true), out);
+    else
+        storeBgr(twos(mid.even, above.even, below.even, mid.evenSides, false),
+                 fours(mid.odd, above.odd, below.odd, mid.oddSides, above.oddSides, below.oddSides,
+                       false),
+                 out);
+}
+
+// The even and odd columns of 64 pixels, apart. Its last block's reads at
+// c + 2 end one column past the row, which is the next row's first.
+struct ColumnsBlock {
+    using L = Lanes512;
+    static constexpr std::ptrdiff_t kColumns = 2 * L::count;
+
+    static ColumnsLanes read(const unsigned short* row, std::ptrdiff_t c) {
+        return columnsLanes(row, c);
+    }
+
+    template <bool OddRow, bool NegativeLo, RampForm Form>
+    static void convert(const ColumnsLanes& above, const ColumnsLanes& mid,
+                        const ColumnsLanes& below, const RampLanes<L>& ramp, std::uint8_t* out) {
+        convertColumns<OddRow, NegativeLo, Form>(above, mid, below, ramp, out);
+    }
+};
 
 template <bool FirstOdd, bool NegativeLo, RampForm Form>
 ZERMIC_AVX512 __attribute__((flatten)) void
 convertRowsAvx512(const GreyRamp& ramp, const unsigned short* first, std::ptrdiff_t width, int rows,
                   std::ptrdiff_t end, std::uint8_t* out, std::ptrdiff_t outStep) {
-    convertRowsLanes<Lanes512, FirstOdd, NegativeLo, Form>(ramp, first, width, rows, end, out,
+    convertStrip<ColumnsBlock, FirstOdd, NegativeLo, Form>(ramp, first, width, rows, end, out,
                                                            outStep);
 }
 
