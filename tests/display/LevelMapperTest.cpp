@@ -456,7 +456,8 @@ TEST(LevelMapper, ColourNeverReadsOutsideThePixels) {
     LevelMapper mapper;
     mapper.setWindow(0, 65535);
     for (bool guardAfter : {false, true})
-        for (auto [w, h] : {std::pair{8, 6}, {7, 5}, {2, 2}, {1280, 3}}) {
+        for (auto [w, h] :
+             {std::pair{8, 6}, {7, 5}, {2, 2}, {1280, 3}, {65, 5}, {130, 6}, {129, 7}}) {
             GuardedPixels guarded(std::size_t(w) * h, guardAfter);
             ASSERT_NE(guarded.pixels(), nullptr);
             const auto src = randomImage(w, h, 7u);
