@@ -296,8 +296,9 @@ ZERMIC_AVX512 inline void convertColumns(const ColumnsLanes& above, const Column
                  out);
 }
 
-// The even and odd columns of 64 pixels, apart. Its last block's reads at
-// c + 2 end one column past the row, which is the next row's first.
+// The even and odd columns of 64 pixels, apart. The first block's reads at
+// c - 2 start two values before the row, and for odd widths the last block's
+// at c + 2 end one past it, the next row's first.
 struct ColumnsBlock {
     using L = Lanes512;
     static constexpr std::ptrdiff_t kColumns = 2 * L::count;
@@ -338,7 +339,7 @@ int demosaicRowsVector(const GreyRamp& ramp, const unsigned short* first, int wi
     if (unit > bestVectorUnit())
         unit = bestVectorUnit();
     // One past the last even column converted; the right neighbours read stay
-    // inside the row.
+    // inside the row (AVX-512 reads one past it for odd widths).
     const int end = 2 * ((width - 1) / 2);
     if (unit == VectorUnit::Avx512 && end < 2 * Lanes512::count)
         unit = VectorUnit::Avx2;

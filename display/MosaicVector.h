@@ -16,9 +16,9 @@ VectorUnit bestVectorUnit();
 // as LevelMapper's, a register of pixels at a time. first is the first row's
 // pixels, firstOdd its parity; each next row's bytes lie outStep bytes after
 // the row before's (negative for a bottom-up bitmap). Every neighbour of the
-// rows must lie in the buffer, and the reads go one row further: the buffer
-// must hold two rows above the first and two below the last (image rows 2 to
-// h - 3 have them). Converts columns [0, n) of every row and
+// rows must lie in the buffer, and the reads go a little further: the two
+// values before the row above the first and the one after the row below the
+// last (image rows 2 to h - 3 have them). Converts columns [0, n) of every row and
 // returns n, the column after the last even one LevelMapper converts, so the
 // caller only has the last odd column left; 0 when the unit is None or
 // missing, the ramp is not usable or the rows are narrower than two
