@@ -140,6 +140,23 @@ struct VectorState {
     ZERMIC_LOWER_COUNTERS(STEP) if constexpr (Window > 8) { ZERMIC_UPPER_COUNTERS(STEP) }
 // clang-format on
 
+// Adds a pass's extremes and byte sums, kept in the first bytes of its
+// vector registers, to the tally.
+void foldLanes(const VectorState& v, int bytes, Tally& t) {
+    for (int k = 0; k < bytes; k += 2) {
+        std::uint16_t lo, hi;
+        std::memcpy(&lo, v.lowest + k, 2);
+        std::memcpy(&hi, v.highest + k, 2);
+        t.minimum = std::min<unsigned>(t.minimum, lo);
+        t.maximum = std::max<unsigned>(t.maximum, hi);
+    }
+    for (int k = 0; k < bytes; k += 8) {
+        std::uint64_t sum;
+        std::memcpy(&sum, v.byteSums + k, 8);
+        t.sum += sum;
+    }
+}
+
 // Counts the bins of the pixels outside the window, given the packed bins and
 // the bit mask of those outside; returns how many there were.
 inline int countOutside(const std::uint8_t* bins, std::uint64_t outside, std::uint32_t* counts) {
@@ -196,16 +213,7 @@ struct Avx512 {
         v.blocks = 0;
     }
 
-    __attribute__((target("avx512f,avx512bw"))) static void finish(const VectorState& v, Tally& t) {
-        for (int k = 0; k < 32; ++k) {
-            std::uint16_t lo, hi;
-            std::memcpy(&lo, v.lowest + 2 * k, 2);
-            std::memcpy(&hi, v.highest + 2 * k, 2);
-            t.minimum = std::min<unsigned>(t.minimum, lo);
-            t.maximum = std::max<unsigned>(t.maximum, hi);
-        }
-        t.sum += total(_mm512_load_si512(v.byteSums));
-    }
+    static void finish(const VectorState& v, Tally& t) { foldLanes(v, 64, t); }
 
     // The whole steps of one row; returns how many pixels fell outside the
     // window.
@@ -313,18 +321,7 @@ struct Avx2 {
         v.blocks = 0;
     }
 
-    __attribute__((target("avx2"))) static void finish(const VectorState& v, Tally& t) {
-        for (int k = 0; k < 16; ++k) {
-            std::uint16_t lo, hi;
-            std::memcpy(&lo, v.lowest + 2 * k, 2);
-            std::memcpy(&hi, v.highest + 2 * k, 2);
-            t.minimum = std::min<unsigned>(t.minimum, lo);
-            t.maximum = std::max<unsigned>(t.maximum, hi);
-        }
-        std::uint64_t sums[4];
-        std::memcpy(sums, v.byteSums, sizeof sums);
-        t.sum += sums[0] + sums[1] + sums[2] + sums[3];
-    }
+    static void finish(const VectorState& v, Tally& t) { foldLanes(v, 32, t); }
 
     template <int Window>
     __attribute__((target("avx2"))) static int countRow(const unsigned short* row, int blockEnd,
