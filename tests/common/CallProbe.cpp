@@ -1,0 +1,51 @@
+#include "common/CallProbe.h"
+
+#include <atomic>
+#include <dlfcn.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::function<void(int)>& fsyncHook() {
+    static std::function<void(int)> hook;
+    return hook;
+}
+std::atomic<int> umasks{0};
+
+} // namespace
+
+namespace call_probe {
+
+void onFsync(std::function<void(int fd)> hook) {
+    fsyncHook() = std::move(hook);
+}
+
+std::string pathOf(int fd) {
+    char target[4096];
+    const ssize_t n =
+        ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target - 1);
+    return n > 0 ? std::string(target, std::size_t(n)) : std::string();
+}
+
+int umaskCalls() {
+    return umasks.load();
+}
+
+} // namespace call_probe
+
+extern "C" int fsync(int fd) {
+    using Fsync = int (*)(int);
+    static const Fsync real = reinterpret_cast<Fsync>(::dlsym(RTLD_NEXT, "fsync"));
+    if (const std::function<void(int)>& hook = fsyncHook())
+        hook(fd);
+    return real(fd);
+}
+
+extern "C" mode_t umask(mode_t mask) noexcept {
+    using Umask = mode_t (*)(mode_t);
+    static const Umask real = reinterpret_cast<Umask>(::dlsym(RTLD_NEXT, "umask"));
+    ++umasks;
+    return real(mask);
+}
