@@ -87,15 +87,15 @@ protected:
 
 } // namespace
 
-TEST_F(SeqPrmDialogTest, ConstructionValuesHoldUntilFirstShowing) {
-    EXPECT_EQ(dlg.chainingMode, -1);
+TEST_F(SeqPrmDialogTest, EmptyStoreGivesTheDefaultsBeforeTheFirstShowing) {
+    EXPECT_EQ(dlg.chainingMode, 0);
     EXPECT_EQ(dlg.periodTenths, 1);
     EXPECT_EQ(dlg.readParamFile, 0);
     EXPECT_EQ(dlg.saveEachImage, 0);
     EXPECT_EQ(dlg.postProcess, 0);
     EXPECT_TRUE(dlg.paramFile.isEmpty());
-    EXPECT_TRUE(dlg.baseName.isEmpty());
-    EXPECT_TRUE(dlg.imageDirectory.isEmpty());
+    EXPECT_EQ(dlg.baseName, "cam");
+    EXPECT_EQ(dlg.imageDirectory, CSeqPrmDialog::defaultImageDirectory());
 }
 
 TEST_F(SeqPrmDialogTest, EmptyStoreShowsTheDefaults) {
@@ -137,6 +137,13 @@ TEST_F(SeqPrmDialogTest, StoredValuesFillTheControlsAtEveryShowing) {
     SettingsStore::writeInt(section, "saveImg", 1);
     SettingsStore::writeInt(section, "mode_delai", 1);
     SettingsStore::writeInt(section, "postTrt", 1);
+    // In force from the making of the dialog, before it is ever shown.
+    const CSeqPrmDialog made;
+    EXPECT_EQ(QStringList({made.paramFile, made.baseName, made.imageDirectory}),
+              QStringList({"/data/nuit.seq", "m31_", "/data/img/"}));
+    EXPECT_EQ((std::vector<int>{made.periodTenths, made.readParamFile, made.saveEachImage,
+                                made.chainingMode, made.postProcess}),
+              (std::vector<int>{25, 1, 1, 1, 1}));
     QStringList texts;
     std::vector<bool> checks;
     show([&](QWidget* w) {

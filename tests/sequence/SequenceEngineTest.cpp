@@ -54,9 +54,12 @@ public:
     void showProgress(int n, int total) override {
         log(QString::asprintf("progress %d/%d", n, total).toStdString());
     }
-    bool saveDocument(const QString& path, std::optional<AcqExposure> exposure) override {
+    SaveResult saveDocument(const QString& path, std::optional<AcqExposure> exposure) override {
         saved.push_back(path);
-        return saveFits(path, image, 0, exposure) == 0;
+        const int r = saveFits(path, image, 0, exposure, SafeFileWriter::Existing::Keep);
+        if (r == saveNameTaken)
+            return SaveResult::NameTaken;
+        return r == 0 ? SaveResult::Saved : SaveResult::Failed;
     }
     void stopLoop() override {
         log("stop");
@@ -312,9 +315,11 @@ TEST(SequenceEngine, FailedSavesNeverStopTheSequenceAndStayInTheStatusBar) {
     view.dialog.paramFile = writeSeq(dir, "f.seq", "3 0.1 0.1 0.1");
     view.dialog.saveEachImage = 1;
     view.dialog.baseName = "cam";
-    view.dialog.imageDirectory = QString::fromStdString(dir.file("missing")) + "/";
+    view.dialog.imageDirectory = QString::fromStdString(dir.file("gone")) + "/";
     ModalWatcher watcher;
     ASSERT_EQ(view.start(), 0);
+    // The folder is taken away once the run has started.
+    QDir(view.dialog.imageDirectory).removeRecursively();
     view.step();
     EXPECT_EQ(view.engine.failedSaves(), 1);
     EXPECT_TRUE(view.status.contains(view.dialog.imageDirectory + "cam0000.fit"));
@@ -358,16 +363,22 @@ TEST(SequenceEngine, GuidingRunsAtItsCadenceWithoutFileSavingOrProcessing) {
                  view.engine.savesEachImage() || view.engine.postProcesses());
 }
 
-TEST(SequenceEngine, ConstructionValuesApplyUntilTheDialogIsOpened) {
-    TestView view;
+TEST(SequenceEngine, StoredValuesAreInForceFromStartUp) {
+    TempDir dir;
+    const QString folder = QString::fromStdString(dir.path()) + "/";
     SettingsStore::writeInt("SeqPrm", "mode_delai", 0);
     SettingsStore::writeInt("SeqPrm", "periode_ds", 20);
     SettingsStore::writeInt("SeqPrm", "postTrt", 1);
+    SettingsStore::writeInt("SeqPrm", "saveImg", 1);
+    SettingsStore::writeString("SeqPrm", "imgpath", folder);
+    SettingsStore::writeString("SeqPrm", "basename", "m31_");
+    // What the dialog would show is in force without it being opened.
+    TestView view;
     ASSERT_EQ(view.start(), 0);
     view.step();
-    EXPECT_THAT(view.takeLog(), ElementsAre("set 100", "set 100", "count 0000"))
-        << "fixed rate, a tenth of a second, whatever the store holds";
-    EXPECT_EQ(view.image.pixels[3], 3) << "no post-processing";
+    EXPECT_THAT(view.takeLog(), ElementsAre("set 100", "kill", "count 0000", "set 2000"));
+    EXPECT_EQ(view.image.pixels[3], 65535 - 3);
+    EXPECT_THAT(view.saved, ElementsAre(folder + "m31_0000.fit"));
 
     ModalWatcher watcher([](QWidget* w) {
         if (w->objectName() != "CSeqPrmDialog")
@@ -379,7 +390,49 @@ TEST(SequenceEngine, ConstructionValuesApplyUntilTheDialogIsOpened) {
     ASSERT_EQ(view.start(), 0);
     view.step();
     EXPECT_THAT(view.takeLog(), ElementsAre("set 100", "kill", "count 0000", "set 2000"));
-    EXPECT_EQ(view.image.pixels[3], 65535 - 3);
+    EXPECT_EQ(view.saved.back(), folder + "m31_0001.fit");
+}
+
+TEST(SequenceEngine, SavingRunMakesItsFolderOrDoesNotStart) {
+    TempDir dir;
+    std::ofstream(dir.file("file")) << "x";
+    const QString root = QString::fromStdString(dir.path());
+    const struct {
+        QString directory;
+        const char* base;
+        QString refusal; // empty: the run starts and saves there
+    } cases[] = {
+        {root + "/nuit/m31/", "cam", {}},
+        {root + "/", "sous/dossier/cam", {}},
+        {root + "/file/m31/", "cam",
+         "Impossible de créer le dossier des images " + root + "/file/m31."},
+        // Nobody, root included, creates files there.
+        {"/proc/", "cam", "Impossible d'écrire dans le dossier des images /proc."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.directory.toStdString() + c.base);
+        TestView view;
+        view.dialog.saveEachImage = 1;
+        view.dialog.imageDirectory = c.directory;
+        view.dialog.baseName = c.base;
+        ModalWatcher watcher;
+        if (!c.refusal.isEmpty()) {
+            EXPECT_EQ(view.start(), 1);
+            ASSERT_EQ(watcher.seen().size(), 1u);
+            EXPECT_EQ(watcher.seen()[0].text, c.refusal);
+            EXPECT_EQ(watcher.seen()[0].owner, &view.owner);
+            EXPECT_TRUE(view.takeLog().empty()) << "nothing armed";
+            continue;
+        }
+        ASSERT_EQ(view.start(), 0);
+        view.step();
+        EXPECT_TRUE(watcher.seen().empty());
+        EXPECT_EQ(view.engine.failedSaves(), 0);
+        EXPECT_TRUE(QFileInfo(c.directory + c.base + "0000.fit").isFile());
+    }
+    EXPECT_EQ(QDir(root).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList({"file", "nuit", "sous"}))
+        << "the trial file is gone";
 }
 
 TEST(SequenceEngine, FileExposuresReachTheCameraBeforeTheirImageAndTheSavedCards) {
