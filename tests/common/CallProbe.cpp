@@ -1,9 +1,7 @@
 #include "common/CallProbe.h"
 
-#include <atomic>
 #include <dlfcn.h>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -12,7 +10,6 @@ std::function<void(int)>& fsyncHook() {
     static std::function<void(int)> hook;
     return hook;
 }
-std::atomic<int> umasks{0};
 
 } // namespace
 
@@ -29,10 +26,6 @@ std::string pathOf(int fd) {
     return n > 0 ? std::string(target, std::size_t(n)) : std::string();
 }
 
-int umaskCalls() {
-    return umasks.load();
-}
-
 } // namespace call_probe
 
 extern "C" int fsync(int fd) {
@@ -41,11 +34,4 @@ extern "C" int fsync(int fd) {
     if (const std::function<void(int)>& hook = fsyncHook())
         hook(fd);
     return real(fd);
-}
-
-extern "C" mode_t umask(mode_t mask) noexcept {
-    using Umask = mode_t (*)(mode_t);
-    static const Umask real = reinterpret_cast<Umask>(::dlsym(RTLD_NEXT, "umask"));
-    ++umasks;
-    return real(mask);
 }

@@ -137,13 +137,6 @@ TEST_F(SeqPrmDialogTest, StoredValuesFillTheControlsAtEveryShowing) {
     SettingsStore::writeInt(section, "saveImg", 1);
     SettingsStore::writeInt(section, "mode_delai", 1);
     SettingsStore::writeInt(section, "postTrt", 1);
-    // In force from the making of the dialog, before it is ever shown.
-    const CSeqPrmDialog made;
-    EXPECT_EQ(QStringList({made.paramFile, made.baseName, made.imageDirectory}),
-              QStringList({"/data/nuit.seq", "m31_", "/data/img/"}));
-    EXPECT_EQ((std::vector<int>{made.periodTenths, made.readParamFile, made.saveEachImage,
-                                made.chainingMode, made.postProcess}),
-              (std::vector<int>{25, 1, 1, 1, 1}));
     QStringList texts;
     std::vector<bool> checks;
     show([&](QWidget* w) {
