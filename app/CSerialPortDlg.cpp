@@ -65,7 +65,7 @@ void CSerialPortDlg::onInitDialog() {
 void CSerialPortDlg::onOK() {
     QDialog* w = window();
     const QString chosen = findControlAs<QLineEdit>(w, idDevice)->text().trimmed();
-    const QString refusal = serialDeviceRefusal(chosen);
+    const QString refusal = serialDeviceRefusal(chosen, portsFolder(), number);
     if (!refusal.isEmpty()) {
         messageBox(w, refusal, kTitle, MessageIcon::Stop);
         return;

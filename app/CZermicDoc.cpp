@@ -58,9 +58,10 @@ bool CZermicDoc::onSaveDocument(const QString& p) {
     return true;
 }
 
-int CZermicDoc::writeFitsImage(const QString& p, std::optional<AcqExposure> exposure) {
+int CZermicDoc::writeFitsImage(const QString& p, std::optional<AcqExposure> exposure,
+                               SafeFileWriter::Existing existing) {
     const WaitCursor wait;
-    const int r = saveFits(p, image, acquisitionTime, exposure);
+    const int r = saveFits(p, image, acquisitionTime, exposure, existing);
     if (r == 0)
         modified = false;
     return r;

@@ -2,6 +2,7 @@
 
 #include "FitsHeader.h"
 #include "ImageBuffer.h"
+#include "SafeFileWriter.h"
 
 #include <QString>
 
@@ -39,9 +40,10 @@ public:
     int writeImage(const QString& path);
     // The 16-bit image as FITS whatever the name, without telling anyone:
     // 0 when written (the modified flag is then cleared), otherwise as
-    // writeImage. `exposure`: the one the image was taken with, when not the
-    // stored one.
-    int writeFitsImage(const QString& path, std::optional<AcqExposure> exposure = std::nullopt);
+    // writeImage, or saveNameTaken (see saveFits). `exposure`: the one the
+    // image was taken with, when not the stored one.
+    int writeFitsImage(const QString& path, std::optional<AcqExposure> exposure = std::nullopt,
+                       SafeFileWriter::Existing existing = SafeFileWriter::Existing::Replace);
 
     // The view's display bitmap for a BMP save, made and filled if need be;
     // null when there is nothing to show.

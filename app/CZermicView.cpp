@@ -11,6 +11,7 @@
 #include "CommandIds.h"
 #include "DisplayBitmap.h"
 #include "GuideGraphPanel.h"
+#include "ImageSave.h"
 #include "LevelWindow.h"
 #include "SettingsStore.h"
 #include "StatsPanel.h"
@@ -31,6 +32,7 @@
 #include <utility>
 
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 
 namespace {
@@ -58,7 +60,9 @@ QString outOfMemoryMessage() {
 
 CZermicView::CZermicView(CMainFrame* f, CommandTable& commands, CCamera& camera)
     : QAbstractScrollArea(f), frame(f), table(commands), cam(camera), seqDialog(this),
-      progress([this](const QString& text) { frame->showPassingPrompt(text); }),
+      progress([this](const QString& text) {
+          frame->showPassingPrompt(withUnsavedImages(text, sequence.failedSaves()));
+      }),
       timers([this](int id) { onTimer(id); }, this) {
     setObjectName(QStringLiteral("CZermicView"));
     autoOnNewImage = SettingsStore::getInt(kDisplaySection, kAutoLevelsKey, 0) != 0;
@@ -70,6 +74,8 @@ CZermicView::~CZermicView() {
     // Panels first (their windows close), then the bitmap; the loop's own
     // parts go with the members.
     timers.killTimer(kSequenceTimer);
+    if (driverBoxesOff)
+        kovrel::setMessageSink(nullptr);
     visu.reset();
     info.reset();
     stats.reset();
@@ -243,6 +249,14 @@ bool CZermicView::deferClose() {
     if (!loop.imageUnderWay)
         return false;
     closeDeferred = true;
+    // Nobody may be left to answer a box: a camera that never answers must
+    // not keep the program from ending once its transfer gives up.
+    if (!driverBoxesOff) {
+        driverBoxesOff = true;
+        kovrel::setMessageSink([](const QString& text) {
+            std::fprintf(stderr, "Kovrel: %s\n", text.toLocal8Bit().constData());
+        });
+    }
     return true;
 }
 
@@ -479,10 +493,16 @@ void CZermicView::showProgress(int n, int total) {
         info->showProgress(n, total);
 }
 
-bool CZermicView::saveDocument(const QString& path, std::optional<AcqExposure> exposure) {
+SequenceHost::SaveResult CZermicView::saveDocument(const QString& path,
+                                                   std::optional<AcqExposure> exposure) {
     // Sequence images are data to be measured later: always the 16-bit FITS
     // file, even when the folder or base name the user chose holds ".bmp".
-    return doc && doc->writeFitsImage(path, exposure) == 0;
+    if (!doc)
+        return SaveResult::Failed;
+    const int r = doc->writeFitsImage(path, exposure, SafeFileWriter::Existing::Keep);
+    if (r == saveNameTaken)
+        return SaveResult::NameTaken;
+    return r == 0 ? SaveResult::Saved : SaveResult::Failed;
 }
 
 QWidget* CZermicView::messageOwner() {

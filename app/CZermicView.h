@@ -104,7 +104,7 @@ public:
     void showSize(int width, int height, float exposureSeconds) override;
     void showCount(int n) override;
     void showProgress(int n, int total) override;
-    bool saveDocument(const QString& path, std::optional<AcqExposure> exposure) override;
+    SaveResult saveDocument(const QString& path, std::optional<AcqExposure> exposure) override;
     void stopLoop() override;
     QWidget* messageOwner() override;
     void showStatus(const QString& text) override;
@@ -183,6 +183,8 @@ private:
     ImageBuffer incoming;
     std::vector<int> deferred;
     bool closeDeferred = false;
+    // The driver's errors go to the error stream: the window is closing.
+    bool driverBoxesOff = false;
     bool autoOnNewImage = false;
     // The step's image was read whole and the accumulator has not had it yet.
     bool imageAwaitingAdd = false;

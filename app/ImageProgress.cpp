@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -19,14 +20,24 @@ QString secondsText(double s) {
 QString exposureProgressText(double exposureSeconds, double elapsedSeconds, long received,
                              long expected) {
     if (received <= 0 && elapsedSeconds < exposureSeconds) {
-        const long left = std::lround(std::ceil(exposureSeconds - elapsedSeconds));
+        // Whole seconds down to the last one, then tenths; never more than
+        // the exposure itself, however short.
+        const double left = exposureSeconds - elapsedSeconds;
+        const double step = left > 1 ? 1.0 : 0.1;
+        const double shown = std::min(exposureSeconds, std::ceil(left / step - 1e-9) * step);
         return QStringLiteral("Pose : %1 s restantes sur %2 s")
-            .arg(left)
-            .arg(secondsText(exposureSeconds));
+            .arg(secondsText(shown), secondsText(exposureSeconds));
     }
     const long long percent =
         expected > 0 ? std::min<long long>(100, 100LL * received / expected) : 0;
     return QStringLiteral("Lecture : %1 %").arg(percent);
+}
+
+QString withUnsavedImages(const QString& progress, int unsaved) {
+    if (progress.isEmpty() || unsaved <= 0)
+        return progress;
+    return QStringLiteral("%1 (%2 image(s) non enregistrée(s))")
+        .arg(progress, QString::number(unsaved));
 }
 
 ImageProgress::ImageProgress(std::function<void(const QString&)> showText)

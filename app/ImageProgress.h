@@ -11,6 +11,9 @@
 // down in whole seconds, then the share of the image's bytes received.
 QString exposureProgressText(double exposureSeconds, double elapsedSeconds, long received,
                              long expected);
+// The progress text with the count of a sequence's images that could not be
+// saved, so that a failure stays in view while the next images are taken.
+QString withUnsavedImages(const QString& progress, int unsaved);
 
 // Runs one camera call with the window kept alive: it takes the driver's
 // progress reports, shows their text and turns the event loop at least every

@@ -52,6 +52,28 @@ bool inGroup(gid_t g) {
     return false;
 }
 
+// Whether following the links from path meets the link itself, under
+// whatever name its folder is reached by.
+bool leadsThrough(const QString& path, const QString& link) {
+    struct stat self {};
+    if (::lstat(QFile::encodeName(link).constData(), &self) != 0)
+        return false;
+    QString at = path;
+    // The system's own limit on links followed in one path.
+    constexpr int kMaxHops = 40;
+    for (int hop = 0; hop < kMaxHops; ++hop) {
+        struct stat st {};
+        if (::lstat(QFile::encodeName(at).constData(), &st) != 0)
+            return false;
+        if (st.st_dev == self.st_dev && st.st_ino == self.st_ino)
+            return true;
+        if (!S_ISLNK(st.st_mode))
+            return false;
+        at = QFileInfo(at).dir().absoluteFilePath(rawLinkTarget(at));
+    }
+    return false;
+}
+
 } // namespace
 
 QList<SerialDevice> listSerialDevices(const QString& devRoot, const QString& portsFolder) {
@@ -73,9 +95,12 @@ QList<SerialDevice> listSerialDevices(const QString& devRoot, const QString& por
     }
     for (const QString& name : entries(portsFolder, {QStringLiteral("COM*")})) {
         const QString path = portsFolder + QLatin1Char('/') + name;
-        const QString target = rawLinkTarget(path);
-        if (target.isEmpty())
+        const QString raw = rawLinkTarget(path);
+        if (raw.isEmpty())
             continue;
+        // A relative link is read from the ports folder; what is bound must
+        // lead there from anywhere.
+        const QString target = QDir::cleanPath(QDir(portsFolder).absoluteFilePath(raw));
         QString label = name + QStringLiteral(" -> ") + target;
         if (!isCharacterDevice(path))
             label += QStringLiteral(" (absent)");
@@ -85,9 +110,18 @@ QList<SerialDevice> listSerialDevices(const QString& devRoot, const QString& por
     return out;
 }
 
-QString serialDeviceRefusal(const QString& path) {
+QString serialDeviceRefusal(const QString& path, const QString& portsFolder, int number) {
     if (path.trimmed().isEmpty())
         return QStringLiteral("Choisir un périphérique série dans la liste.");
+    // The link is read from the ports folder: a relative path would lead
+    // nowhere from there.
+    if (!path.startsWith(QLatin1Char('/')))
+        return QStringLiteral("%1 n'est pas un chemin complet : il doit commencer par /.")
+            .arg(path);
+    if (leadsThrough(path, portsFolder + QStringLiteral("/COM%1").arg(number)))
+        return QStringLiteral("%1 mène au lien COM%2 lui-même : choisir le périphérique "
+                              "qu'il doit ouvrir.")
+            .arg(path, QString::number(number));
     struct stat st {};
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return QStringLiteral("Le périphérique %1 n'existe pas.").arg(path);

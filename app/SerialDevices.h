@@ -18,9 +18,10 @@ struct SerialDevice {
 // COM links, which are shown whatever they point at.
 QList<SerialDevice> listSerialDevices(const QString& devRoot, const QString& portsFolder);
 
-// Why a path cannot be bound to a port (French, for a message box); empty when
-// it names a character device once links are followed.
-QString serialDeviceRefusal(const QString& path);
+// Why a path cannot be bound to COM<number> of the ports folder (French, for a
+// message box); empty when it is a full path that names a character device
+// once links are followed, without going through that COM link itself.
+QString serialDeviceRefusal(const QString& path, const QString& portsFolder, int number);
 
 // Points COM<number> of the ports folder at the device, replacing the link in
 // one step. False when the folder or the link cannot be written.

@@ -2,10 +2,15 @@
 
 #include "Clock.h"
 #include "GuideLogFormat.h"
+#include "RegularFile.h"
 #include "SettingsStore.h"
 
 #include <QDir>
+#include <QFile>
 #include <QStandardPaths>
+
+#include <cerrno>
+#include <unistd.h>
 
 namespace {
 
@@ -47,12 +52,14 @@ void CGuideLog::runStarted(const GuideRunInfo& run) {
     const std::tm now = localNow();
     const QString dir = folder();
     filePath = dir + QLatin1Char('/') + QString::fromStdString(guideLogFileName(nightOf(now)));
-    file.setFileName(filePath);
-    if (!QDir().mkpath(dir) || !file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+    // A pipe or a device there would freeze the window or swallow the log.
+    if (QDir().mkpath(dir))
+        fd = openRegularFileForAppend(QFile::encodeName(filePath).constData());
+    if (fd < 0) {
         fail();
         return;
     }
-    if (file.size() == 0)
+    if (::lseek(fd, 0, SEEK_END) == 0)
         write(guideLogFileHeader("Zermic version " ZERMIC_VERSION, now));
     write(guideSessionHeader(run, now));
 }
@@ -69,23 +76,44 @@ void CGuideLog::runEnded() {
         return;
     write(guideSessionEnd(localNow()));
     sessionOpen = false;
-    file.close();
+    // The night's log survives a power cut once its run has ended.
+    if (fd >= 0 && ::fsync(fd) != 0 && !failed)
+        fail();
+    closeFile();
 }
 
 void CGuideLog::write(const std::string& text) {
-    if (failed)
+    if (failed || fd < 0)
         return;
-    // Flushed at every line: what was guided stays on disk if the program dies.
-    const bool ok = file.isOpen() &&
-                    file.write(text.data(), qint64(text.size())) == qint64(text.size()) &&
-                    file.flush();
-    if (!ok)
-        fail();
+    // Written straight to the file at every line: what was guided stays there
+    // if the program dies. A disk that fills up takes back the part of the
+    // text that got in, so a reader never meets half a line.
+    const off_t before = ::lseek(fd, 0, SEEK_END);
+    std::size_t done = 0;
+    while (before >= 0 && done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += std::size_t(n);
+    }
+    if (done == text.size())
+        return;
+    if (before >= 0)
+        (void)::ftruncate(fd, before);
+    fail();
+}
+
+void CGuideLog::closeFile() {
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
 }
 
 void CGuideLog::fail() {
     failed = true;
-    file.close();
+    closeFile();
     if (failureSink)
         failureSink(unwritableMessage(filePath));
 }

@@ -2,7 +2,6 @@
 
 #include "GuideObserver.h"
 
-#include <QFile>
 #include <QString>
 
 #include <chrono>
@@ -15,7 +14,8 @@ class Clock;
 // Appends each guiding run to the night's guide log, in PHD2's text format, in
 // the folder the settings store names (section "JournalSuivi", key "dossier").
 // A log that cannot be written never stops guiding: the run goes on unlogged
-// and the failure is reported once.
+// and the failure is reported once. Only a regular file is written, each line
+// whole or not at all, and the file is on disk when a run ends.
 class CGuideLog : public GuideObserver {
 public:
     CGuideLog();
@@ -44,10 +44,11 @@ private:
     void write(const std::string& text);
     // Stops this session's writing and says so once.
     void fail();
+    void closeFile();
 
     Clock* clock = nullptr;
     std::function<void(const QString&)> failureSink;
-    QFile file;
+    int fd = -1;
     QString filePath;
     bool sessionOpen = false;
     bool failed = false; // this session's writes stopped and said so

@@ -1,7 +1,6 @@
 #include "ImageSave.h"
 
 #include "ImageBuffer.h"
-#include "SafeFileWriter.h"
 
 bool isBmpName(const QString& path) {
     return path.contains(QLatin1String(".BMP"), Qt::CaseSensitive) ||
@@ -23,16 +22,18 @@ FitsHeader fitsHeaderFor(const ImageBuffer& image, std::time_t acquisitionTime) 
 }
 
 int saveFits(const QString& path, ImageBuffer& image, std::time_t acquisitionTime,
-             std::optional<AcqExposure> exposure) {
+             std::optional<AcqExposure> exposure, SafeFileWriter::Existing existing) {
     if (!image.pixels || image.width <= 0 || image.height < 0)
         return 1;
     const FitsHeader header = fitsHeaderFor(image, acquisitionTime);
-    SafeFileWriter out(path);
+    SafeFileWriter out(path, existing);
     if (!out.file())
-        return 1;
+        return out.nameTaken() ? saveNameTaken : 1;
     if (header.writeFits(out.file(), image.pixels, exposure) != 0)
         return out.failure();
-    return out.commit() ? 0 : out.failure();
+    if (out.commit())
+        return 0;
+    return out.nameTaken() ? saveNameTaken : out.failure();
 }
 
 QString imageSaveFailedMessage(const QString& path, bool previousKept) {

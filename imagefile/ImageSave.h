@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FitsHeader.h"
+#include "SafeFileWriter.h"
 
 #include <QString>
 
@@ -25,9 +26,13 @@ FitsHeader fitsHeaderFor(const ImageBuffer& image, std::time_t acquisitionTime);
 // file intact (no image, folder missing or unwritable, write-protected file,
 // disk full, path naming a folder...), 2 on a failure while rewriting it in
 // place. The image's pixels are unchanged on return. `exposure`, when given,
-// is the exposure the image was taken with (see FitsHeader::writeFits).
+// is the exposure the image was taken with (see FitsHeader::writeFits). With
+// SafeFileWriter::Existing::Keep, whatever has the name, at the start or by
+// the time the file is complete, is left alone and saveNameTaken returned.
 int saveFits(const QString& path, ImageBuffer& image, std::time_t acquisitionTime,
-             std::optional<AcqExposure> exposure = std::nullopt);
+             std::optional<AcqExposure> exposure = std::nullopt,
+             SafeFileWriter::Existing existing = SafeFileWriter::Existing::Replace);
+inline constexpr int saveNameTaken = 3;
 
 // Texts for the user when a save fails or has nothing to write. The failure
 // says the previous file was kept only when there was one and it was.

@@ -4,8 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-int openRegularFile(const char* path) {
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+namespace {
+
+int keepIfRegular(int fd) {
     if (fd < 0)
         return -1;
     struct stat info {};
@@ -19,4 +20,15 @@ int openRegularFile(const char* path) {
         return -1;
     }
     return fd;
+}
+
+} // namespace
+
+int openRegularFile(const char* path) {
+    return keepIfRegular(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+}
+
+int openRegularFileForAppend(const char* path) {
+    return keepIfRegular(
+        ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666));
 }

@@ -5,3 +5,7 @@
 // the open descriptor, so nothing can be swapped in between. Returns the
 // descriptor, in blocking mode again, or -1.
 int openRegularFile(const char* path);
+
+// The same for appending: a missing file is created (with the permissions the
+// umask leaves); a pipe, a device or a folder is refused without blocking.
+int openRegularFileForAppend(const char* path);

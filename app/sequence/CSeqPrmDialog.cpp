@@ -12,7 +12,9 @@ const char* const section = "SeqPrm";
 
 CSeqPrmDialog::CSeqPrmDialog(QWidget* parent)
     : CDialog(parent, QStringLiteral("CSeqPrmDialog"), QStringLiteral("Paramètres séquence"), 154,
-              221) {}
+              221) {
+    load();
+}
 
 QString CSeqPrmDialog::defaultImageDirectory() {
     QString dir = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);

@@ -5,9 +5,9 @@
 #include <QString>
 
 // The sequence settings and their modal dialog. The members are the settings in
-// force: the sequence engine reads them at every start, so until the dialog has
-// been shown once in a run the construction values apply (fixed rate, a tenth of
-// a second, no file, no saving, no post-processing).
+// force: the sequence engine reads them at every start. They are loaded from
+// the store when the dialog is made, so a run after start-up uses what the
+// dialog would show, and again at every showing.
 class CSeqPrmDialog : public CDialog {
 public:
     enum ControlId {
@@ -38,7 +38,7 @@ public:
     QString imageDirectory;
     int readParamFile = 0;
     int saveEachImage = 0;
-    int chainingMode = -1; // 0 "Délai", 1 "Périodique", -1 none chosen (fixed rate)
+    int chainingMode = 0; // 0 "Délai", 1 "Périodique"; any other value is fixed rate
     int postProcess = 0;
     int periodTenths = 1;
 

@@ -8,11 +8,14 @@
 #include "Toolkit.h"
 
 #include <QDir>
-#include <QFileInfo>
+#include <QFile>
 #include <QRegularExpression>
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
 
 int sequenceIntervalMs(float periodSeconds) {
     const double ms = double(periodSeconds) * 1000.0;
@@ -27,12 +30,32 @@ QString sequenceImageName(const QString& directory, const QString& baseName, int
     return directory + baseName + QString::asprintf("%04d.fit", number);
 }
 
-int nextSequenceNumber(const QString& directory, const QString& baseName) {
-    // The base name may itself hold a folder part: the folder is what comes
-    // before the last separator of the whole prefix.
+QString sequenceImageFolder(const QString& directory, const QString& baseName) {
     const QString prefix = directory + baseName;
     const qsizetype slash = prefix.lastIndexOf(QLatin1Char('/'));
-    const QString folder = slash < 0 ? QStringLiteral(".") : prefix.left(slash + 1);
+    if (slash < 0)
+        return QStringLiteral(".");
+    return slash == 0 ? QStringLiteral("/") : prefix.left(slash);
+}
+
+QString imageFolderRefusal(const QString& folder) {
+    if (!QDir().mkpath(folder))
+        return QStringLiteral("Impossible de créer le dossier des images %1.").arg(folder);
+    // A file is tried rather than the permissions read: a disk mounted
+    // read-only or a network share's rules have the last word, root included.
+    QByteArray probe = QFile::encodeName(folder) + "/.zermic-essai-XXXXXX";
+    const int fd = ::mkostemp(probe.data(), O_CLOEXEC);
+    if (fd < 0)
+        return QStringLiteral("Impossible d'écrire dans le dossier des images %1.").arg(folder);
+    ::close(fd);
+    ::unlink(probe.constData());
+    return QString();
+}
+
+int nextSequenceNumber(const QString& directory, const QString& baseName) {
+    const QString prefix = directory + baseName;
+    const qsizetype slash = prefix.lastIndexOf(QLatin1Char('/'));
+    const QString folder = sequenceImageFolder(directory, baseName);
     const QRegularExpression numbered(QLatin1Char('^') +
                                       QRegularExpression::escape(prefix.mid(slash + 1)) +
                                       QStringLiteral("([0-9]{4,})\\.fit$"));
@@ -86,9 +109,6 @@ int CSequenceEngine::startSequence() {
         saveEachImage = settings.saveEachImage != 0;
         postProcess = settings.postProcess != 0;
         period = float(settings.periodTenths * 0.1);
-        // A new run numbers on after the images an earlier one left there.
-        if (saveEachImage)
-            firstFileNumber = nextSequenceNumber(settings.imageDirectory, settings.baseName);
     }
 
     if (readParamFile) {
@@ -101,6 +121,20 @@ int CSequenceEngine::startSequence() {
         int n = 0;
         if (file.readCount(n))
             imageTotal = n;
+    }
+    if (saveEachImage) {
+        const CSeqPrmDialog& settings = view->sequenceDialog();
+        // A night's images are not lost to a folder that is missing or cannot
+        // be written: it is made, or the run does not start.
+        const QString refusal =
+            imageFolderRefusal(sequenceImageFolder(settings.imageDirectory, settings.baseName));
+        if (!refusal.isEmpty()) {
+            file.close();
+            messageBox(view->messageOwner(), refusal, applicationTitle());
+            return 1;
+        }
+        // A new run numbers on after the images an earlier one left there.
+        firstFileNumber = nextSequenceNumber(settings.imageDirectory, settings.baseName);
     }
     view->setSequenceTimer(firstTickMs);
     return 0;
@@ -158,12 +192,6 @@ QString CSequenceEngine::currentImageName() const {
 }
 
 void CSequenceEngine::saveSequenceImage() {
-    // A file that appeared since the start is stepped over, never replaced.
-    QString name = currentImageName();
-    while (QFileInfo::exists(name) && fileNumber() < INT_MAX) {
-        ++firstFileNumber;
-        name = currentImageName();
-    }
     // The cards show the exposure this image was taken with: a sequence file's
     // reaches the camera's record only.
     std::optional<AcqExposure> exposure;
@@ -171,9 +199,19 @@ void CSequenceEngine::saveSequenceImage() {
         const AcqPrm& record = view->camera().parameters();
         exposure = AcqExposure{record.pause_s, record.pause_cs};
     }
+    // A file that took the image's name since the start is stepped over,
+    // never replaced.
+    using SaveResult = SequenceHost::SaveResult;
+    QString name = currentImageName();
+    SaveResult result = view->saveDocument(name, exposure);
+    while (result == SaveResult::NameTaken && fileNumber() < INT_MAX) {
+        ++firstFileNumber;
+        name = currentImageName();
+        result = view->saveDocument(name, exposure);
+    }
     // An unattended run goes on past a file it cannot write; the status bar
     // keeps the last such name and the count in view instead of a modal box.
-    if (!view->saveDocument(name, exposure)) {
+    if (result != SaveResult::Saved) {
         ++failedSaveCount;
         lastFailedName = name;
     }

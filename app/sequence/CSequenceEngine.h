@@ -16,6 +16,13 @@ QString sequenceImageName(const QString& directory, const QString& baseName, int
 // The first number a new sequence may use without replacing an image on disk:
 // one past the highest number of the images named that way, 0 when none is there.
 int nextSequenceNumber(const QString& directory, const QString& baseName);
+// The folder the images go in: what comes before the last separator of the
+// directory followed by the base name, which may hold a folder part.
+QString sequenceImageFolder(const QString& directory, const QString& baseName);
+// Makes the images' folder, with its parents, when it is missing. Why no image
+// can be written there (French, for a message box); empty when a file could
+// be created in it.
+QString imageFolderRefusal(const QString& folder);
 
 // Turns the view's acquisition loop into a timed sequence: arms the loop's timer,
 // takes exposures from the sequence file, post-processes, saves each numbered
@@ -32,7 +39,8 @@ public:
     CSequenceEngine& operator=(const CSequenceEngine&) = delete;
 
     // Takes the settings in force and arms the first tick; 1 (and nothing armed)
-    // when the sequence file cannot be opened.
+    // when the sequence file cannot be opened or, for a saving sequence, the
+    // images' folder cannot be made or written.
     int startSequence();
     void beforeAcquisition();
     // Called after every acquisition, whatever the camera returned; an image

@@ -36,9 +36,11 @@ public:
     virtual void showCount(int n) = 0;
     virtual void showProgress(int n, int total) = 0;
 
-    // The document's FITS save, whatever the name, its exposure cards showing
-    // `exposure` when given; true when written.
-    virtual bool saveDocument(const QString& path, std::optional<AcqExposure> exposure) = 0;
+    // The document's FITS save as a new file, whatever the name, its exposure
+    // cards showing `exposure` when given. Nothing that has the name, at the
+    // start or by the time the file is complete, is ever replaced.
+    enum class SaveResult { Saved, NameTaken, Failed };
+    virtual SaveResult saveDocument(const QString& path, std::optional<AcqExposure> exposure) = 0;
     // The view's stop: ends the loop, guiding and accumulation.
     virtual void stopLoop() = 0;
     // Owner of the engine's message boxes (the main window).

@@ -168,8 +168,10 @@ TEST_F(SaveDispatch, SequenceImagesAreAlwaysFits) {
                                                QString::fromUtf8(c.base), 7);
         SCOPED_TRACE(name.toStdString());
         EXPECT_TRUE(name.endsWith("0007.fit"));
-        EXPECT_TRUE(view().saveDocument(name, std::nullopt));
+        EXPECT_EQ(view().saveDocument(name, std::nullopt), SequenceHost::SaveResult::Saved);
         EXPECT_EQ(kindOf(name), Kind::Fits);
+        EXPECT_EQ(view().saveDocument(name, std::nullopt), SequenceHost::SaveResult::NameTaken)
+            << "never over an image already there";
     }
 }
 
@@ -194,7 +196,7 @@ TEST_F(SaveDispatch, WaitCursorWhileSavingOnEveryPath) {
         EXPECT_EQ(QApplication::overrideCursor(), nullptr) << path.toStdString();
     }
     EXPECT_EQ(view().saveDocument(QString::fromStdString(dir.file("seq0000.fit")), std::nullopt),
-              true);
+              SequenceHost::SaveResult::Saved);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     // Wait during the BMP save; the failure's message comes once the cursor is back.
     EXPECT_EQ(during, (std::vector<int>{Qt::WaitCursor, -1}));

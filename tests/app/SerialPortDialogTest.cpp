@@ -109,6 +109,32 @@ TEST_F(AppFixture, PortDialogListsDevicesBindsTheAcquisitionPortAndRefusesOtherF
     EXPECT_FALSE(QFile::exists(ports + "/COM3.new"));
 }
 
+TEST_F(AppFixture, PortRefusesRelativePathsAndPathsThroughItsOwnLink) {
+    TempDir dev;
+    symlinkOrFail("/dev/null", dev.file("ttyUSB0"));
+    linkPort(4, "/dev/null");
+    const QString ports = q(serialPortsFolder());
+    symlinkOrFail((ports + "/COM4").toStdString(), (ports + "/COM5").toStdString());
+    const QString relative = QDir::current().relativeFilePath(q(dev.file("ttyUSB0")));
+    const QString loop = QStringLiteral(" mène au lien COM4 lui-même : choisir le périphérique "
+                                        "qu'il doit ouvrir.");
+    const struct {
+        QString path;
+        int number;
+        QString refusal;
+    } cases[] = {
+        // The link is read from the ports folder: a relative one would dangle.
+        {relative, 4, relative + " n'est pas un chemin complet : il doit commencer par /."},
+        {ports + "/../ports/COM4", 4, ports + "/../ports/COM4" + loop},
+        {ports + "/COM5", 4, ports + "/COM5" + loop},
+        {ports + "/COM5", 6, QString()},
+        {q(dev.file("ttyUSB0")), 4, QString()},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(serialDeviceRefusal(c.path, ports, c.number), c.refusal)
+            << c.path.toStdString() << " COM" << c.number;
+}
+
 TEST_F(AppFixture, PortThatWillNotOpenIsExplainedInTheStatusBar) {
     kovrel::closePort();
     TempDir dev;

@@ -4,6 +4,9 @@
 #include "SimulatorRun.h"
 
 #include "CameraEvents.h"
+#include "Clock.h"
+#include "ImageProgress.h"
+#include "SerialLink.h"
 #include "VisuPanel.h"
 
 #include <gmock/gmock.h>
@@ -64,6 +67,28 @@ const int kImageCommands[] = {cmd::AcquireOne,     cmd::CameraParams, cmd::InitC
                               cmd::SequenceParams, cmd::FileSaveAs};
 
 } // namespace
+
+TEST(ExposureProgressText, CountsDownWithinTheExposureThenGivesTheReadout) {
+    const struct {
+        double exposure, elapsed;
+        long received;
+        const char* text;
+    } rows[] = {
+        {3, 0.5, 0, "Pose : 3 s restantes sur 3 s"},
+        {3, 2.05, 0, "Pose : 1 s restantes sur 3 s"},
+        {3, 2.55, 0, "Pose : 0.50 s restantes sur 3 s"},
+        // Short and broken exposures never show more than themselves.
+        {0.1, 0.05, 0, "Pose : 0.10 s restantes sur 0.10 s"},
+        {0.25, 0.1, 0, "Pose : 0.20 s restantes sur 0.25 s"},
+        {1.5, 0, 0, "Pose : 1.50 s restantes sur 1.50 s"},
+        {0.1, 0.2, 0, "Lecture : 0 %"},
+        {3, 1, 50, "Lecture : 25 %"},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(exposureProgressText(r.exposure, r.elapsed, r.received, 200), r.text)
+            << r.exposure << " " << r.elapsed;
+    EXPECT_EQ(withUnsavedImages(QString(), 2), QString()) << "the standing line comes back";
+}
 
 TEST_F(ExposureFixture, ThreeSecondExposureKeepsTheWindowAliveAndShowsItsProgress) {
     // A noiseless pattern, sent at 100 kB/s so that the readout lasts a while.
@@ -192,4 +217,24 @@ TEST_F(ExposureFixture, PauseAndCloseAskedDuringAnExposureWaitForTheImage) {
     EXPECT_TRUE(openDuring);
     EXPECT_EQ(doc().image.width, kWidth / 2);
     EXPECT_TRUE(QTest::qWaitFor([this] { return !frame().isVisible(); }, 2000));
+}
+
+TEST_F(ExposureFixture, CloseDuringAStalledTransferEndsOnceItGivesUpWithoutBoxes) {
+    SimulatorProcess camsim({"--fault", "stall"});
+    ASSERT_TRUE(start());
+    setExposure(0, 10);
+    // The transfer's limit is counted on a clock the test moves: the camera's
+    // minute of silence passes at once.
+    ManualClock clock(std::time(nullptr));
+    SerialLink::setClock(&clock);
+    bool openDuring = false;
+    QTimer::singleShot(300, [&] {
+        frame().close();
+        openDuring = frame().isVisible();
+        clock.advance(3600);
+    });
+    EXPECT_THAT(runCommand(cmd::AcquireOne), ::testing::IsEmpty()) << "nobody is there to answer";
+    SerialLink::setClock(nullptr);
+    EXPECT_TRUE(openDuring);
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !frame().isVisible(); }, 5000));
 }

@@ -8,6 +8,7 @@
 #include "SettingsStore.h"
 #include "WindowTimers.h"
 
+#include "common/CallProbe.h"
 #include "common/CamsimProcess.h"
 #include "common/TempDir.h"
 
@@ -16,6 +17,7 @@
 #include <QTest>
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -268,15 +270,40 @@ TEST_F(SequenceE2E, ThreeExposuresFromTheFileAreNegatedSavedAndTheLoopStops) {
     }
 }
 
-TEST_F(SequenceE2E, SequenceGoesOnToItsLastImageWhenNoFileCanBeWritten) {
-    // A "directory" that is a regular file: no one, root included, can
-    // create a file under it.
-    std::ofstream(tmp.file("notadir")) << "x";
+TEST_F(SequenceE2E, StoredSettingsRunFromStartUpIntoAFolderMadeForThemReplacingNothing) {
     writeSequenceFile("3\n0.1\n0.1\n0.1\n");
-    storeSequenceSettings(path("notadir"));
+    // Saving stored on, into a folder that does not exist yet; the sequence
+    // dialog is never opened in this run.
+    const QString folder = path("nuit/m31");
+    storeSequenceSettings(folder + "/");
+    ASSERT_TRUE(start());
+    ASSERT_EQ(referenceImage().size(), std::size_t(kWidth * kHeight));
+    // Another program takes the second image's name while it is written.
+    call_probe::onFsync([&](int fd) {
+        if (call_probe::pathOf(fd).find("/.cam0001.fit") != std::string::npos)
+            std::ofstream((folder + "/cam0001.fit").toStdString()) << "theirs";
+    });
+    const Run run = runSequence();
+    call_probe::onFsync(nullptr);
+    ASSERT_TRUE(run.stopped);
+    EXPECT_THAT(run.messages, IsEmpty());
+    EXPECT_EQ(view().sequenceEngine().count(), 3);
+    EXPECT_EQ(view().sequenceEngine().failedSaves(), 0);
+    EXPECT_THAT(QDir(folder).entryList(QDir::Files, QDir::Name),
+                ElementsAre("cam0000.fit", "cam0001.fit", "cam0002.fit", "cam0003.fit"));
+    std::ifstream theirs((folder + "/cam0001.fit").toStdString());
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(theirs), {}), "theirs");
+    ImageBuffer last;
+    EXPECT_EQ(loadImageFile(last, (folder + "/cam0003.fit").toLocal8Bit().constData()),
+              ImageLoadResult::Ok);
+}
+
+TEST_F(SequenceE2E, SequenceGoesOnToItsLastImageWhenNoFileCanBeWritten) {
+    writeSequenceFile("3\n0.1\n0.1\n0.1\n");
+    storeSequenceSettings(path("out"));
     ASSERT_TRUE(start());
     confirmSequenceDialog();
-    const QString target = path("notadir") + "/";
+    const QString target = path("out") + "/";
     ASSERT_EQ(view().sequenceDialog().imageDirectory, target);
 
     // F10 waits for the camera's settings: "Param Caméra", OK.
@@ -296,31 +323,48 @@ TEST_F(SequenceE2E, SequenceGoesOnToItsLastImageWhenNoFileCanBeWritten) {
     }
     ASSERT_TRUE(QTest::qWaitFor([&] { return action(cmd::LoopStart)->isEnabled(); }, 2000));
 
-    const Run run = runSequence();
+    // The status bar's texts, exposures included.
+    std::vector<QString> shown;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        if (shown.empty() || shown.back() != frame().promptText())
+            shown.push_back(frame().promptText());
+    });
+    probe.start(0);
+    const Run run = runSequence([&] {
+        // The first image is in; the folder becomes a file: no one, root
+        // included, can create a file under it.
+        QDir(path("out")).removeRecursively();
+        std::ofstream(tmp.file("out")) << "x";
+    });
+    probe.stop();
     ASSERT_TRUE(run.stopped);
     // No box stalls the run, every image is taken and counted.
     EXPECT_THAT(run.messages, IsEmpty());
     EXPECT_THAT(run.progress,
                 ElementsAre(Pair("0/3", "0.10"), Pair("1/3", "0.10"), Pair("2/3", "0.10")));
     EXPECT_EQ(view().sequenceEngine().count(), 3);
-    EXPECT_EQ(view().sequenceEngine().failedSaves(), 3);
+    EXPECT_EQ(view().sequenceEngine().failedSaves(), 2);
     EXPECT_EQ(frame().promptText(),
-              QStringLiteral("Impossible d'écrire %1cam0002.fit (3 image(s) non enregistrée(s))")
+              QStringLiteral("Impossible d'écrire %1cam0002.fit (2 image(s) non enregistrée(s))")
                   .arg(target));
+    // The countdown does not hide the loss.
+    EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [](const QString& t) {
+        return t.startsWith("Pose : ") && t.endsWith(" (1 image(s) non enregistrée(s))");
+    }));
     EXPECT_FALSE(sequenceTimerArmed());
     EXPECT_TRUE(QTest::qWaitFor([&] { return action(cmd::LoopStart)->isEnabled(); }, 2000));
-    EXPECT_TRUE(QFileInfo(path("notadir")).isFile());
+    EXPECT_TRUE(QFileInfo(path("out")).isFile());
 
     // The failure stays in view until the next sequence starts, which puts
     // the bar back to idle; this one can write and saves every image.
-    ASSERT_TRUE(QDir().mkpath(path("out")));
-    SettingsStore::writeString("SeqPrm", "imgpath", path("out"));
+    SettingsStore::writeString("SeqPrm", "imgpath", path("again"));
     confirmSequenceDialog();
     const Run again = runSequence();
     ASSERT_TRUE(again.stopped);
     EXPECT_EQ(view().sequenceEngine().failedSaves(), 0);
     EXPECT_EQ(frame().promptText(), QStringLiteral("Prêt"));
-    EXPECT_EQ(QDir(path("out")).entryList(QDir::Files).size(), 3);
+    EXPECT_EQ(QDir(path("again")).entryList(QDir::Files).size(), 3);
 }
 
 TEST_F(SequenceE2E, PauseContinueAndStopKeepTheCountAndTheNumbering) {

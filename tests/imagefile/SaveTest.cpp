@@ -2,13 +2,17 @@
 #include "ImageBuffer.h"
 #include "ImageSave.h"
 #include "TestFiles.h"
+#include "common/CallProbe.h"
 #include "common/FileSizeLimit.h"
+#include "common/InChild.h"
 #include "common/TempDir.h"
 
 #include <QStringList>
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -306,6 +310,30 @@ TEST(SafeSave, ReplacingKeepsPermissionsAndFollowsLinks) {
     const std::string longName = std::string(250, 'n') + ".fit";
     EXPECT_EQ(saveFits(q(dir.file(longName)), image, 0), 0);
     EXPECT_EQ(readBytes(dir.file(longName)).size(), 5760u);
+}
+
+TEST(SafeSave, TemporaryFilesOfDeadSavesGoWithTheNextSaveInTheirFolder) {
+    TempDir dir;
+    ImageBuffer image;
+    fillImage(image, 2, 2, {1, 2, 3, 4});
+    // Two saves killed before their file took its name.
+    for (const char* name : {"a.fit", "b.fit"})
+        ASSERT_EQ(runInChild([&] {
+                      call_probe::onFsync([](int) { ::_exit(7); });
+                      return saveFits(q(dir.file(name)), image, 1);
+                  }),
+                  7);
+    const std::vector<std::string> left = namesIn(dir.path());
+    ASSERT_EQ(left.size(), 2u);
+    // The first and a file of the user's have not been written for two minutes.
+    writeBytes(dir.file(".user.fit.kept"), Bytes(1, 'u'));
+    const timespec old[2] = {{std::time(nullptr) - 120, 0}, {std::time(nullptr) - 120, 0}};
+    for (const std::string& name : {left[0], std::string(".user.fit.kept")})
+        ASSERT_EQ(::utimensat(AT_FDCWD, dir.file(name).c_str(), old, 0), 0);
+
+    EXPECT_EQ(saveFits(q(dir.file("c.fit")), image, 1), 0);
+    EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{left[1], ".user.fit.kept", "c.fit"}))
+        << "a temporary file still being written is left alone";
 }
 
 TEST(SaveMessages, NameTheFile) {

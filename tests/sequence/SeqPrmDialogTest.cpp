@@ -87,15 +87,15 @@ protected:
 
 } // namespace
 
-TEST_F(SeqPrmDialogTest, ConstructionValuesHoldUntilFirstShowing) {
-    EXPECT_EQ(dlg.chainingMode, -1);
+TEST_F(SeqPrmDialogTest, EmptyStoreGivesTheDefaultsBeforeTheFirstShowing) {
+    EXPECT_EQ(dlg.chainingMode, 0);
     EXPECT_EQ(dlg.periodTenths, 1);
     EXPECT_EQ(dlg.readParamFile, 0);
     EXPECT_EQ(dlg.saveEachImage, 0);
     EXPECT_EQ(dlg.postProcess, 0);
     EXPECT_TRUE(dlg.paramFile.isEmpty());
-    EXPECT_TRUE(dlg.baseName.isEmpty());
-    EXPECT_TRUE(dlg.imageDirectory.isEmpty());
+    EXPECT_EQ(dlg.baseName, "cam");
+    EXPECT_EQ(dlg.imageDirectory, CSeqPrmDialog::defaultImageDirectory());
 }
 
 TEST_F(SeqPrmDialogTest, EmptyStoreShowsTheDefaults) {

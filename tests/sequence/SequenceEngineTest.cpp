@@ -54,9 +54,12 @@ public:
     void showProgress(int n, int total) override {
         log(QString::asprintf("progress %d/%d", n, total).toStdString());
     }
-    bool saveDocument(const QString& path, std::optional<AcqExposure> exposure) override {
+    SaveResult saveDocument(const QString& path, std::optional<AcqExposure> exposure) override {
         saved.push_back(path);
-        return saveFits(path, image, 0, exposure) == 0;
+        const int r = saveFits(path, image, 0, exposure, SafeFileWriter::Existing::Keep);
+        if (r == saveNameTaken)
+            return SaveResult::NameTaken;
+        return r == 0 ? SaveResult::Saved : SaveResult::Failed;
     }
     void stopLoop() override {
         log("stop");
@@ -312,9 +315,11 @@ TEST(SequenceEngine, FailedSavesNeverStopTheSequenceAndStayInTheStatusBar) {
     view.dialog.paramFile = writeSeq(dir, "f.seq", "3 0.1 0.1 0.1");
     view.dialog.saveEachImage = 1;
     view.dialog.baseName = "cam";
-    view.dialog.imageDirectory = QString::fromStdString(dir.file("missing")) + "/";
+    view.dialog.imageDirectory = QString::fromStdString(dir.file("gone")) + "/";
     ModalWatcher watcher;
     ASSERT_EQ(view.start(), 0);
+    // The folder is taken away once the run has started.
+    QDir(view.dialog.imageDirectory).removeRecursively();
     view.step();
     EXPECT_EQ(view.engine.failedSaves(), 1);
     EXPECT_TRUE(view.status.contains(view.dialog.imageDirectory + "cam0000.fit"));
@@ -358,16 +363,16 @@ TEST(SequenceEngine, GuidingRunsAtItsCadenceWithoutFileSavingOrProcessing) {
                  view.engine.savesEachImage() || view.engine.postProcesses());
 }
 
-TEST(SequenceEngine, ConstructionValuesApplyUntilTheDialogIsOpened) {
-    TestView view;
+TEST(SequenceEngine, StoredValuesAreInForceFromStartUp) {
     SettingsStore::writeInt("SeqPrm", "mode_delai", 0);
     SettingsStore::writeInt("SeqPrm", "periode_ds", 20);
     SettingsStore::writeInt("SeqPrm", "postTrt", 1);
+    TestView view;
     ASSERT_EQ(view.start(), 0);
     view.step();
-    EXPECT_THAT(view.takeLog(), ElementsAre("set 100", "set 100", "count 0000"))
-        << "fixed rate, a tenth of a second, whatever the store holds";
-    EXPECT_EQ(view.image.pixels[3], 3) << "no post-processing";
+    EXPECT_THAT(view.takeLog(), ElementsAre("set 100", "kill", "count 0000", "set 2000"))
+        << "what the dialog shows, before it is ever opened";
+    EXPECT_EQ(view.image.pixels[3], 65535 - 3);
 
     ModalWatcher watcher([](QWidget* w) {
         if (w->objectName() != "CSeqPrmDialog")
@@ -380,6 +385,34 @@ TEST(SequenceEngine, ConstructionValuesApplyUntilTheDialogIsOpened) {
     view.step();
     EXPECT_THAT(view.takeLog(), ElementsAre("set 100", "kill", "count 0000", "set 2000"));
     EXPECT_EQ(view.image.pixels[3], 65535 - 3);
+}
+
+TEST(SequenceEngine, SavingRunMakesItsFolderOrDoesNotStart) {
+    TempDir dir;
+    std::ofstream(dir.file("file")) << "x";
+    const QString root = QString::fromStdString(dir.path());
+    // The folder and the refusal (none: the run starts).
+    const std::pair<QString, QString> cases[] = {
+        {root + "/nuit/m31/", {}},
+        {root + "/file/m31/", "Impossible de créer le dossier des images " + root + "/file/m31."},
+        // Nobody, root included, creates files there.
+        {"/proc/", "Impossible d'écrire dans le dossier des images /proc."},
+    };
+    for (const auto& [folder, refusal] : cases) {
+        TestView view;
+        view.dialog.saveEachImage = 1;
+        view.dialog.imageDirectory = folder;
+        ModalWatcher watcher;
+        EXPECT_EQ(view.start(), refusal.isEmpty() ? 0 : 1) << folder.toStdString();
+        EXPECT_EQ(view.takeLog().empty(), !refusal.isEmpty()) << "nothing armed when refused";
+        std::vector<QString> said;
+        for (const ModalWatcher::Seen& seen : watcher.seen())
+            said.push_back(seen.text);
+        EXPECT_EQ(said, refusal.isEmpty() ? std::vector<QString>{} : std::vector{refusal});
+    }
+    EXPECT_EQ(QDir(root).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList({"file", "nuit"}))
+        << "the folder made, the trial file gone";
 }
 
 TEST(SequenceEngine, FileExposuresReachTheCameraBeforeTheirImageAndTheSavedCards) {
