@@ -23,39 +23,47 @@ IndiClient::~IndiClient() {
     disconnectServer();
 }
 
+// Requests are built apart from the properties libindi keeps: its listener
+// thread updates those at any moment, and a request must carry the values the
+// test gives, no more (as indi_setprop and KStars send them).
 bool IndiClient::setNumbers(const std::string& property,
                             const std::vector<std::pair<std::string, double>>& values) {
-    waitDefined(property, definitionWaitMs);
-    INDI::PropertyNumber p = getDevice(device()).getNumber(property.c_str());
-    if (!p.isValid())
+    if (!waitDefined(property, definitionWaitMs))
         return false;
-    for (const auto& [element, value] : values) {
-        auto* e = p.findWidgetByName(element.c_str());
-        if (!e)
-            return false;
-        e->setValue(value);
-    }
+    INDI::PropertyNumber p(values.size());
+    for (std::size_t i = 0; i < values.size(); ++i)
+        p[i].fill(values[i].first.c_str(), "", "%g", 0, 0, 0, values[i].second);
+    p.fill(device(), property.c_str(), "", "", IP_RW, 0, IPS_IDLE);
     sendNewNumber(p);
     return true;
 }
 
 bool IndiClient::setSwitch(const std::string& property, const std::string& element) {
-    waitDefined(property, definitionWaitMs);
-    INDI::PropertySwitch p = getDevice(device()).getSwitch(property.c_str());
-    auto* e = p.isValid() ? p.findWidgetByName(element.c_str()) : nullptr;
-    if (!e)
+    if (!waitDefined(property, definitionWaitMs))
         return false;
+    std::vector<std::string> all;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        all = elements[property];
+    }
     // As clients do for one-of-many switches: this one on, the others off.
-    p.reset();
-    e->setState(ISS_ON);
+    INDI::PropertySwitch p(all.size());
+    for (std::size_t i = 0; i < all.size(); ++i)
+        p[i].fill(all[i].c_str(), "", all[i] == element ? ISS_ON : ISS_OFF);
+    p.fill(device(), property.c_str(), "", "", IP_RW, ISR_1OFMANY, 0, IPS_IDLE);
     sendNewSwitch(p);
     return true;
 }
 
-void IndiClient::setText(const std::string& property, const std::string& element,
+bool IndiClient::setText(const std::string& property, const std::string& element,
                          const std::string& text) {
-    waitDefined(property, definitionWaitMs);
-    sendNewText(device(), property.c_str(), element.c_str(), text.c_str());
+    if (!waitDefined(property, definitionWaitMs))
+        return false;
+    INDI::PropertyText p(1);
+    p[0].fill(element.c_str(), "", text.c_str());
+    p.fill(device(), property.c_str(), "", "", IP_RW, 0, IPS_IDLE);
+    sendNewText(p);
+    return true;
 }
 
 std::vector<IndiClient::Update> IndiClient::updates(const std::string& property) {
@@ -126,25 +134,26 @@ void IndiClient::record(INDI::Property p, bool definition) {
     Update u;
     u.at = Clock::now();
     u.state = p.getState();
-    int count = 0;
+    std::vector<std::string> names;
     switch (p.getType()) {
     case INDI_NUMBER:
         for (const auto& e : INDI::PropertyNumber(p))
-            u.values.push_back(e.getValue()), ++count;
+            u.values.push_back(e.getValue()), names.push_back(e.getName());
         break;
     case INDI_SWITCH:
         for (const auto& e : INDI::PropertySwitch(p))
-            u.values.push_back(e.getState() == ISS_ON ? 1 : 0), ++count;
+            u.values.push_back(e.getState() == ISS_ON ? 1 : 0), names.push_back(e.getName());
         break;
     case INDI_TEXT:
         for (const auto& e : INDI::PropertyText(p)) {
-            if (count++ == 0)
+            if (names.empty())
                 u.text = e.getText() ? e.getText() : "";
+            names.push_back(e.getName());
         }
         break;
     case INDI_BLOB:
         for (const auto& e : INDI::PropertyBlob(p)) {
-            ++count;
+            names.push_back(e.getName());
             if (e.getSize() > 0) {
                 std::lock_guard<std::mutex> lock(mutex);
                 image.assign(static_cast<const char*>(e.getBlob()), std::size_t(e.getSize()));
@@ -158,8 +167,10 @@ void IndiClient::record(INDI::Property p, bool definition) {
     {
         std::lock_guard<std::mutex> lock(mutex);
         history[p.getName()].push_back(std::move(u));
-        if (definition)
-            defined[p.getName()] = count;
+        if (definition) {
+            defined[p.getName()] = int(names.size());
+            elements[p.getName()] = std::move(names);
+        }
     }
     changed.notify_all();
 }

@@ -33,15 +33,14 @@ public:
     // Connected to indiserver, with the device's properties.
     bool isReady() const { return ready; }
 
-    // The setters wait for the property's definition; false when the
-    // property or an element is not defined.
+    // The setters wait for the property's definition; false when it is not defined.
     bool setNumbers(const std::string& property,
                     const std::vector<std::pair<std::string, double>>& values);
     bool setNumber(const std::string& property, const std::string& element, double value) {
         return setNumbers(property, {{element, value}});
     }
     bool setSwitch(const std::string& property, const std::string& element);
-    void setText(const std::string& property, const std::string& element, const std::string& text);
+    bool setText(const std::string& property, const std::string& element, const std::string& text);
 
     // Every definition and update of the property so far.
     std::vector<Update> updates(const std::string& property);
@@ -85,6 +84,7 @@ private:
     std::condition_variable changed;
     std::map<std::string, std::vector<Update>> history;
     std::map<std::string, int> defined;
+    std::map<std::string, std::vector<std::string>> elements;
     std::size_t imageCount = 0;
     std::string image;
     std::string log;
