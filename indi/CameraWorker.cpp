@@ -3,10 +3,12 @@
 #include "CCamera.h"
 #include "CameraEvents.h"
 #include "CameraProtocol.h"
+#include "SerialDeviceCheck.h"
 #include "SerialLink.h"
 
 #include <QString>
 
+#include <cstring>
 #include <utility>
 
 CameraWorker::CameraWorker(std::function<void()> w)
@@ -23,6 +25,7 @@ CameraWorker::CameraWorker(std::function<void()> w)
             e.kind = Event::Kind::ExposureStarted;
             e.job = currentJob;
             e.time = Clock::now();
+            e.prm = currentPrm;
             post(std::move(e));
         } else if (p.received == 0 && exposing) {
             sendWaitingMoves();
@@ -46,24 +49,13 @@ CameraWorker::~CameraWorker() {
     camera.reset();
 }
 
-bool CameraWorker::open(const std::string& path, const AcqPrm& prm) {
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        changed.wait(lock, [this] { return !running && jobs.empty() && moves.empty(); });
-        // The link is ours until released below; the lock is not held while
-        // the camera works, since its messages come back through post().
-        running = true;
-    }
-    devicePath = path;
-    SerialLink::instance().setPortPath(path);
-    camera->setParameters(prm);
-    const bool opened = ensureOpen();
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        running = false;
-    }
-    changed.notify_all();
-    return opened;
+void CameraWorker::open(int id, const std::string& path, const AcqPrm& prm) {
+    Job j;
+    j.kind = Job::Kind::Open;
+    j.id = id;
+    j.path = path;
+    j.prm = prm;
+    queue(jobs, j);
 }
 
 void CameraWorker::queue(std::deque<Job>& into, const Job& job, bool dropQueued) {
@@ -90,6 +82,11 @@ void CameraWorker::expose(int id, const AcqPrm& prm) {
     j.id = id;
     j.prm = prm;
     queue(jobs, j);
+}
+
+void CameraWorker::dropExposures() {
+    std::lock_guard<std::mutex> lock(mutex);
+    std::erase_if(jobs, [](const Job& j) { return j.kind == Job::Kind::Expose; });
 }
 
 void CameraWorker::move(int id, kovrel_indi::Move m) {
@@ -130,11 +127,14 @@ void CameraWorker::run() {
         running = true;
         lock.unlock();
         switch (job.kind) {
+        case Job::Kind::Open:
+            runOpen(job);
+            break;
         case Job::Kind::Expose:
             runExposure(job);
             break;
         case Job::Kind::Move:
-            runMove(job);
+            runMove(job, true);
             break;
         case Job::Kind::Close:
             SerialLink::instance().portClose();
@@ -146,10 +146,27 @@ void CameraWorker::run() {
     }
 }
 
+void CameraWorker::runOpen(const Job& job) {
+    // A connection starts from a closed port, whatever an earlier one left.
+    SerialLink::instance().portClose();
+    devicePath = job.path;
+    SerialLink::instance().setPortPath(job.path);
+    camera->setParameters(job.prm);
+    Event e;
+    e.job = job.id;
+    e.kind = ensureOpen() ? Event::Kind::Opened : Event::Kind::OpenFailed;
+    e.text = openProblem;
+    post(std::move(e));
+}
+
 bool CameraWorker::ensureOpen() {
     SerialLink& link = SerialLink::instance();
     if (link.isOpen())
         return true;
+    // Checked at every opening: the path may have come to name something else.
+    openProblem = serialDeviceProblem(devicePath);
+    if (!openProblem.empty())
+        return false;
     // A camera that was away has lost its settings: upload them again.
     uploaded = false;
     camera->initFromParameters();
@@ -157,6 +174,9 @@ bool CameraWorker::ensureOpen() {
         return true;
     // No port: the start-up frames just queued would pile up at every try.
     link.flushQueue();
+    openProblem = "Ouverture impossible du port série " + devicePath;
+    if (const int error = link.failedError(); error != 0)
+        openProblem += std::string(" (") + std::strerror(error) + ")";
     return false;
 }
 
@@ -168,7 +188,7 @@ void CameraWorker::runExposure(const Job& job) {
     if (!ensureOpen()) {
         Event m;
         m.kind = Event::Kind::Message;
-        m.text = "Port série non disponible : " + devicePath;
+        m.text = "Port série non disponible : " + openProblem;
         post(std::move(m));
         post(std::move(done));
         return;
@@ -190,6 +210,7 @@ void CameraWorker::runExposure(const Job& job) {
     }
     std::vector<unsigned short> pixels(std::size_t(job.prm.img_w) * std::size_t(job.prm.img_h));
     currentJob = job.id;
+    currentPrm = job.prm;
     exposing = true;
     const int r = camera->acquerir(pixels.data());
     exposing = false;
@@ -203,11 +224,11 @@ void CameraWorker::runExposure(const Job& job) {
     post(std::move(done));
 }
 
-void CameraWorker::runMove(const Job& job) {
+void CameraWorker::runMove(const Job& job, bool mayOpen) {
     Event e;
     e.job = job.id;
     e.kind = Event::Kind::MoveFailed;
-    if (ensureOpen()) {
+    if (mayOpen ? ensureOpen() : SerialLink::instance().isOpen()) {
         camera->deplacement(job.move.x, job.move.y);
         // A failed write closes the port.
         if (SerialLink::instance().isOpen())
@@ -228,6 +249,6 @@ void CameraWorker::sendWaitingMoves() {
             job = moves.front();
             moves.pop_front();
         }
-        runMove(job);
+        runMove(job, false);
     }
 }

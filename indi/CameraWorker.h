@@ -17,18 +17,21 @@ class CCamera;
 
 // The one thread that talks to the camera. CCamera's calls block for a whole
 // exposure and transfer; they run here so that the driver's own thread keeps
-// answering its clients. Jobs run one at a time, so the serial link serves one
-// operation at a time. A guide move asked for while the camera exposes goes
-// out at once from the progress hook; once image bytes arrive, it waits for
-// the end of the transfer. Results come back as events: the host is woken
-// through `wake` (any thread) and collects them with takeEvents.
+// answering its clients. Jobs (opening, exposures, closing) run one at a time,
+// so the serial link serves one operation at a time. A guide move asked for
+// while the camera exposes goes out at once from the progress hook; once image
+// bytes arrive, it waits for the end of the transfer. Results come back as
+// events: the host is woken through `wake` (any thread) and collects them with
+// takeEvents.
 class CameraWorker {
 public:
     using Clock = std::chrono::steady_clock;
 
     struct Event {
         enum class Kind {
-            ExposureStarted, // the request has left
+            Opened,
+            OpenFailed,      // text: why
+            ExposureStarted, // the request has left; prm: what the camera exposes
             ImageReady,      // pixels: the image, width x height of prm
             ImageFailed,
             MoveSent,
@@ -48,13 +51,16 @@ public:
     CameraWorker(const CameraWorker&) = delete;
     CameraWorker& operator=(const CameraWorker&) = delete;
 
-    // Opens the device by path and queues the start-up frames. Waits for a job
-    // still under way. False when the device cannot be opened.
-    bool open(const std::string& path, const AcqPrm& prm);
+    // Opens the device by path once the job under way has ended, if it is a
+    // serial terminal, and queues the start-up frames; answered by Opened or
+    // OpenFailed.
+    void open(int job, const std::string& path, const AcqPrm& prm);
     // Drops what is queued; the port closes once the job under way has ended.
     void close();
 
     void expose(int job, const AcqPrm& prm);
+    // Drops the exposures still queued; the one the camera makes cannot be stopped.
+    void dropExposures();
     void move(int job, kovrel_indi::Move m);
     // True while a job runs or waits.
     bool busy() const;
@@ -63,15 +69,18 @@ public:
 
 private:
     struct Job {
-        enum class Kind { Expose, Move, Close } kind = Kind::Expose;
+        enum class Kind { Open, Expose, Move, Close } kind = Kind::Expose;
         int id = 0;
         AcqPrm prm;
         kovrel_indi::Move move;
+        std::string path;
     };
 
     void run();
+    void runOpen(const Job& job);
     void runExposure(const Job& job);
-    void runMove(const Job& job);
+    // mayOpen: false from inside an image transfer, where the port is never reopened.
+    void runMove(const Job& job, bool mayOpen);
     bool ensureOpen();
     void sendWaitingMoves();
     void post(Event e);
@@ -81,6 +90,7 @@ private:
     std::function<void()> wake;
     std::unique_ptr<CCamera> camera;
     std::string devicePath;
+    std::string openProblem; // why the last ensureOpen failed
     bool uploaded = false;
     AcqPrm lastUpload;
     std::vector<unsigned short> buffer;
@@ -95,5 +105,6 @@ private:
     // Link state seen from the worker thread only.
     bool exposing = false;
     int currentJob = 0;
+    AcqPrm currentPrm;
     std::thread thread;
 };

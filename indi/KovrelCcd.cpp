@@ -1,7 +1,6 @@
 #include "KovrelCcd.h"
 
 #include "CameraProtocol.h"
-#include "SerialLink.h"
 
 #include <connectionplugins/connectionserial.h>
 #include <indilogger.h>
@@ -10,64 +9,120 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace {
 
 using kovrel_indi::GuideDirection;
+using kovrel_indi::NumberProblem;
 
 const char* const cameraTab = "Caméra";
-// Editable through CCD_INFO; a stated value so that plate solving has a start.
+// Editable through KOVREL_PIXEL_SIZE; a stated value so that plate solving has a start.
 const double defaultPixelSize = 6.7; // micrometres
 // One move unit per millisecond: the mount output held for as long as the pulse.
 const double defaultUnitsPerMs = 1.0;
-const int countdownMs = 1000;
+// The countdown's own pace: libindi sets its polling period to the exposure's
+// length at every start (0 after a bias) and never puts it back.
+const int countdownMs = 500;
+const int pixelBytes = 2;
 
-enum { settingGain, settingOffset, settingTimeBase };
 enum { colourC, colourY2, colourY1, colourM };
 
+// Values are checked (finite, in range, whole) before they are stored.
 int whole(double v) {
     return static_cast<int>(std::lround(v));
 }
 
-// Connection::Serial keeps its properties (DEVICE_PORT, the list of system
-// ports, the saved port); the device itself is opened by Kovrel's serial link,
-// exclusively and with the camera's line settings, so that one piece of code
-// owns the line.
+// Numbers that reach the camera, the image or the mount: in their element's
+// range, and whole where the camera counts in steps.
+const struct {
+    const char* property;
+    bool whole;
+} checkedNumbers[] = {
+    {"CCD_EXPOSURE", false},
+    {"CCD_FRAME", true},
+    {"CCD_BINNING", true},
+    {"CCD_GAIN", true},
+    {"CCD_OFFSET", true},
+    {"KOVREL_SETTINGS", true},
+    {"KOVREL_COLOUR_GAINS", true},
+    {"KOVREL_GUIDE_UNITS", false},
+    {"KOVREL_PIXEL_SIZE", false},
+    {"TELESCOPE_TIMED_GUIDE_NS", false},
+    {"TELESCOPE_TIMED_GUIDE_WE", false},
+};
+
+// Connection::Serial keeps DEVICE_PORT, the list of system ports and the port
+// in the configuration; the device itself is opened by Kovrel's serial link, on
+// the worker thread, exclusively and with the camera's line settings. The line
+// runs at the camera's fixed speed and the camera cannot be probed, so there is
+// neither a baud rate nor an automatic search through the system's ports.
 class KovrelSerial : public Connection::Serial {
 public:
-    explicit KovrelSerial(KovrelCcd* c) : Connection::Serial(c), ccd(c) {
-        setDefaultBaudRate(B_115200);
-        // The camera does not answer a probe: trying every serial device in
-        // turn would send its frames to whatever is plugged in.
-        AutoSearchS[INDI::DefaultDevice::INDI_ENABLED].s = ISS_OFF;
-        AutoSearchS[INDI::DefaultDevice::INDI_DISABLED].s = ISS_ON;
-        registerHandshake([] { return true; });
+    explicit KovrelSerial(INDI::DefaultDevice* d) : Connection::Serial(d) {}
+
+    // libindi activates the connection again whenever CONNECTION_MODE is set,
+    // as every configuration load does: its properties are defined once.
+    void Activated() override {
+        if (active)
+            return;
+        active = true;
+        m_Device->defineProperty(&PortTP);
+        m_Device->defineProperty(&RefreshSP);
+        Refresh(true);
     }
 
-    bool Disconnect() override {
-        ccd->closeCamera();
+    void Deactivated() override {
+        if (!active)
+            return;
+        active = false;
+        m_Device->deleteProperty(PortTP.name);
+        m_Device->deleteProperty(RefreshSP.name);
+    }
+
+    bool saveConfigItems(FILE* fp) override {
+        IUSaveConfigText(fp, &PortTP);
         return true;
     }
 
-    void Activated() override {
-        Connection::Serial::Activated();
-        // The line runs at the camera's fixed speed.
-        m_Device->deleteProperty(BaudRateSP.name);
+    // Only the port's value: libindi's own handler would also update the
+    // automatic search, which this line does not have.
+    bool ISNewText(const char* dev, const char* name, char* texts[], char* names[],
+                   int n) override {
+        if (std::strcmp(dev, m_Device->getDeviceName()) || std::strcmp(name, PortTP.name))
+            return false;
+        PortTP.s = IUUpdateText(&PortTP, texts, names, n) == 0 ? IPS_OK : IPS_ALERT;
+        IDSetText(&PortTP, nullptr);
+        return true;
     }
 
-protected:
-    bool Connect(const char* port, uint32_t) override { return ccd->openCamera(port); }
-
 private:
-    KovrelCcd* ccd;
+    bool active = false;
 };
+
+const char* guideName(INDI_EQ_AXIS axis) {
+    return axis == AXIS_DE ? "TELESCOPE_TIMED_GUIDE_NS" : "TELESCOPE_TIMED_GUIDE_WE";
+}
+
+GuideDirection directionOf(const char* element) {
+    switch (element[std::strlen(element) - 1]) {
+    case 'N':
+        return GuideDirection::North;
+    case 'S':
+        return GuideDirection::South;
+    case 'E':
+        return GuideDirection::East;
+    default:
+        return GuideDirection::West;
+    }
+}
 
 } // namespace
 
 KovrelCcd::KovrelCcd() {
-    setVersion(1, 0);
+    setVersion(1, 1);
     wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     IEAddCallback(wakeFd, &KovrelCcd::onWake, this);
     const int fd = wakeFd;
@@ -75,6 +130,7 @@ KovrelCcd::KovrelCcd() {
         const std::uint64_t one = 1;
         [[maybe_unused]] const ssize_t n = ::write(fd, &one, sizeof one);
     });
+    countdown.setInterval(countdownMs);
     countdown.callOnTimeout([this] { tickCountdown(); });
     for (int axis : {AXIS_RA, AXIS_DE}) {
         guideTimers[axis].setSingleShot(true);
@@ -101,17 +157,30 @@ bool KovrelCcd::initProperties() {
     SetCCDCapability(CCD_CAN_ABORT | CCD_CAN_BIN | CCD_CAN_SUBFRAME | CCD_HAS_ST4_PORT);
     SetCCDParams(kovrel_indi::sensorWidth, kovrel_indi::sensorHeight, 16, defaultPixelSize,
                  defaultPixelSize);
+    // Room for the largest image once and for all: the FITS is written on
+    // libindi's upload thread, which must never read past the buffer.
+    PrimaryCCD.setFrameBufferSize(kovrel_indi::sensorWidth * kovrel_indi::sensorHeight *
+                                  pixelBytes);
+    addCaptureFormat({"INDI_MONO", "Mono", 16, true});
     PrimaryCCD.setMinMaxStep("CCD_EXPOSURE", "CCD_EXPOSURE_VALUE", 0, kovrel_indi::longestExposure,
                              0.01, false);
     PrimaryCCD.setMinMaxStep("CCD_BINNING", "HOR_BIN", 1, 4, 1, false);
     PrimaryCCD.setMinMaxStep("CCD_BINNING", "VER_BIN", 1, 4, 1, false);
+    // Images are started one at a time from the event loop; libindi's fast
+    // exposure would start the next one from its upload thread.
+    IUResetSwitch(&FastExposureToggleSP);
+    FastExposureToggleS[INDI_DISABLED].s = ISS_ON;
 
     const AcqPrm d;
-    IUFillNumber(&settingsN[settingGain], "GAIN", "Gain", "%.f", 0, 63, 1, d.prm1);
-    IUFillNumber(&settingsN[settingOffset], "OFFSET", "offset", "%.f", 0, 31, 1, d.prm3);
-    IUFillNumber(&settingsN[settingTimeBase], "TIME_BASE", "Base de temps", "%.f", 1,
+    IUFillNumber(&gainN[0], "GAIN", "Gain", "%.f", 0, 63, 1, d.prm1);
+    IUFillNumberVector(&gainNP, gainN, 1, getDeviceName(), "CCD_GAIN", "Gain", MAIN_CONTROL_TAB,
+                       IP_RW, 60, IPS_IDLE);
+    IUFillNumber(&offsetN[0], "OFFSET", "Offset", "%.f", 0, 31, 1, d.prm3);
+    IUFillNumberVector(&offsetNP, offsetN, 1, getDeviceName(), "CCD_OFFSET", "Offset",
+                       MAIN_CONTROL_TAB, IP_RW, 60, IPS_IDLE);
+    IUFillNumber(&settingsN[0], "TIME_BASE", "Base de temps", "%.f", 1,
                  camera_protocol::maxTimeBase, 1, d.bdt);
-    IUFillNumberVector(&settingsNP, settingsN, 3, getDeviceName(), "KOVREL_SETTINGS", "Réglages",
+    IUFillNumberVector(&settingsNP, settingsN, 1, getDeviceName(), "KOVREL_SETTINGS", "Réglages",
                        cameraTab, IP_RW, 60, IPS_IDLE);
     IUFillSwitch(&highGainS[0], "HIGH_GAIN_ON", "Oui", d.option3 ? ISS_ON : ISS_OFF);
     IUFillSwitch(&highGainS[1], "HIGH_GAIN_OFF", "Non", d.option3 ? ISS_OFF : ISS_ON);
@@ -144,95 +213,193 @@ bool KovrelCcd::initProperties() {
 
 bool KovrelCcd::updateProperties() {
     INDI::CCD::updateProperties();
+    INumberVectorProperty* own[] = {&gainNP,   &offsetNP,     &settingsNP,
+                                    &colourNP, &guideUnitsNP, &pixelSizeNP};
     if (isConnected()) {
-        defineProperty(&settingsNP);
+        for (INumberVectorProperty* p : own)
+            defineProperty(p);
         defineProperty(&highGainSP);
-        defineProperty(&colourNP);
-        defineProperty(&guideUnitsNP);
-        defineProperty(&pixelSizeNP);
-        // The camera's settings and pixel size as the configuration last saved them.
+        // The camera's settings, pixel size, binning and window as the
+        // configuration last saved them.
+        for (INumberVectorProperty* p : own)
+            loadConfig(true, p->name);
         for (const char* name :
-             {settingsNP.name, highGainSP.name, colourNP.name, guideUnitsNP.name, pixelSizeNP.name})
+             {static_cast<const char*>(highGainSP.name), "CCD_BINNING", "CCD_FRAME"})
             loadConfig(true, name);
     } else {
-        deleteProperty(settingsNP.name);
+        for (INumberVectorProperty* p : own)
+            deleteProperty(p->name);
         deleteProperty(highGainSP.name);
-        deleteProperty(colourNP.name);
-        deleteProperty(guideUnitsNP.name);
-        deleteProperty(pixelSizeNP.name);
     }
     return true;
 }
 
+bool KovrelCcd::refuseNumbers(const char* name, const double values[], char* names[], int n) {
+    const auto rule =
+        std::find_if(std::begin(checkedNumbers), std::end(checkedNumbers),
+                     [name](const auto& r) { return !std::strcmp(r.property, name); });
+    INDI::PropertyNumber p = getNumber(name);
+    if (!p.isValid())
+        return false;
+    for (int i = 0; i < n; ++i) {
+        const INumber* e = p.findWidgetByName(names[i]);
+        if (!e)
+            continue; // libindi refuses members it does not know
+        // Elsewhere only NaN and infinities, which nothing can use.
+        const bool checked = rule != std::end(checkedNumbers);
+        const NumberProblem problem = kovrel_indi::checkNumber(
+            values[i], checked ? e->min : 0, checked ? e->max : 0, checked && rule->whole);
+        if (problem == NumberProblem::None)
+            continue;
+        const char* why = problem == NumberProblem::NotANumber   ? "n'est pas un nombre"
+                          : problem == NumberProblem::OutOfRange ? "hors limites"
+                                                                 : "n'est pas entier";
+        LOGF_ERROR("Valeur refusée pour %s.%s : %g %s (de %g à %g)", name, names[i], values[i], why,
+                   e->min, e->max);
+        p.setState(IPS_ALERT);
+        p.apply();
+        return true;
+    }
+    return false;
+}
+
 bool KovrelCcd::ISNewNumber(const char* dev, const char* name, double values[], char* names[],
                             int n) {
-    if (dev && !std::strcmp(dev, getDeviceName())) {
-        for (INumberVectorProperty* p : {&settingsNP, &colourNP, &guideUnitsNP}) {
-            if (std::strcmp(name, p->name))
-                continue;
-            p->s = IUUpdateNumber(p, values, names, n) == 0 ? IPS_OK : IPS_ALERT;
-            IDSetNumber(p, nullptr);
+    if (!dev || std::strcmp(dev, getDeviceName()))
+        return INDI::CCD::ISNewNumber(dev, name, values, names, n);
+    if (refuseNumbers(name, values, names, n))
+        return true;
+    if (!std::strcmp(name, PrimaryCCD.getCCDInfo()->name)) {
+        LOGF_ERROR("%s est en lecture seule : la taille des pixels se règle dans %s", name,
+                   pixelSizeNP.name);
+        PrimaryCCD.getCCDInfo()->s = IPS_ALERT;
+        IDSetNumber(PrimaryCCD.getCCDInfo(), nullptr);
+        return true;
+    }
+    for (INDI_EQ_AXIS axis : {AXIS_RA, AXIS_DE}) {
+        if (!std::strcmp(name, guideName(axis))) {
+            pulse(axis, values, names, n);
             return true;
         }
-        if (!std::strcmp(name, pixelSizeNP.name)) {
-            pixelSizeNP.s =
-                IUUpdateNumber(&pixelSizeNP, values, names, n) == 0 ? IPS_OK : IPS_ALERT;
-            IDSetNumber(&pixelSizeNP, nullptr);
+    }
+    for (INumberVectorProperty* p :
+         {&gainNP, &offsetNP, &settingsNP, &colourNP, &guideUnitsNP, &pixelSizeNP}) {
+        if (std::strcmp(name, p->name))
+            continue;
+        p->s = IUUpdateNumber(p, values, names, n) == 0 ? IPS_OK : IPS_ALERT;
+        IDSetNumber(p, nullptr);
+        if (p == &pixelSizeNP)
             applyPixelSize();
-            return true;
-        }
+        return true;
     }
     return INDI::CCD::ISNewNumber(dev, name, values, names, n);
 }
 
 bool KovrelCcd::ISNewSwitch(const char* dev, const char* name, ISState* states, char* names[],
                             int n) {
-    if (dev && !std::strcmp(dev, getDeviceName()) && !std::strcmp(name, highGainSP.name)) {
+    if (!dev || std::strcmp(dev, getDeviceName()))
+        return INDI::CCD::ISNewSwitch(dev, name, states, names, n);
+    if (!std::strcmp(name, highGainSP.name)) {
         highGainSP.s = IUUpdateSwitch(&highGainSP, states, names, n) == 0 ? IPS_OK : IPS_ALERT;
         IDSetSwitch(&highGainSP, nullptr);
         return true;
     }
+    if (!std::strcmp(name, "CONNECTION")) {
+        if (const char* on = IUFindOnSwitchName(states, names, n);
+            on && !std::strcmp(on, "CONNECT"))
+            connectCamera();
+        else if (on && !std::strcmp(on, "DISCONNECT"))
+            disconnectCamera();
+        return true;
+    }
+    // Written by earlier versions' configurations; this line has neither.
+    if (!std::strcmp(name, "DEVICE_BAUD_RATE") || !std::strcmp(name, "DEVICE_AUTO_SEARCH"))
+        return true;
+    if (!std::strcmp(name, FastExposureToggleSP.name)) {
+        const char* on = IUFindOnSwitchName(states, names, n);
+        if (on && !std::strcmp(on, FastExposureToggleS[INDI_ENABLED].name)) {
+            LOG_ERROR("Pose rapide non disponible : chaque pose est demandée par le client");
+            FastExposureToggleSP.s = IPS_ALERT;
+            IDSetSwitch(&FastExposureToggleSP, nullptr);
+            return true;
+        }
+    }
     return INDI::CCD::ISNewSwitch(dev, name, states, names, n);
 }
 
+void KovrelCcd::connectCamera() {
+    if (isConnected()) {
+        setConnected(true, IPS_OK);
+        return;
+    }
+    if (openJob == 0) {
+        openJob = ++nextJob;
+        worker->open(openJob, serial->port(), record());
+    }
+    // Answered from the worker's event: the port opens once anything the
+    // camera is still doing (an exposure that cannot be stopped) has ended.
+    setConnected(true, IPS_BUSY);
+}
+
+void KovrelCcd::disconnectCamera() {
+    const bool wasConnected = isConnected();
+    if (wasConnected || openJob != 0)
+        LOG_INFO("Caméra déconnectée");
+    openJob = 0;
+    AbortExposure();
+    endPulses(IPS_ALERT);
+    worker->close();
+    setConnected(false, IPS_IDLE);
+    if (wasConnected)
+        updateProperties();
+}
+
+void KovrelCcd::endPulse(INDI_EQ_AXIS axis, IPState state) {
+    guideTimers[axis].stop();
+    std::erase_if(pulses, [axis](const auto& p) { return p.second.axis == axis; });
+    INDI::PropertyNumber guide = getNumber(guideName(axis));
+    if (!guide.isValid())
+        return;
+    guide[0].setValue(0);
+    guide[1].setValue(0);
+    guide.setState(state);
+    guide.apply();
+}
+
+void KovrelCcd::endPulses(IPState state) {
+    for (INDI_EQ_AXIS axis : {AXIS_RA, AXIS_DE}) {
+        const bool waiting = std::any_of(pulses.begin(), pulses.end(),
+                                         [axis](const auto& p) { return p.second.axis == axis; });
+        if (waiting)
+            endPulse(axis, state);
+        else if (guideTimers[axis].isActive())
+            endPulse(axis, IPS_IDLE); // the move went out: only its time is cut short
+    }
+}
+
 void KovrelCcd::applyPixelSize() {
+    // The pixel size only: frame and binning stay as the client set them.
     const double size = pixelSizeN[0].value;
-    SetCCDParams(kovrel_indi::sensorWidth, kovrel_indi::sensorHeight, 16, size, size);
+    PrimaryCCD.setPixelSize(size, size);
     IDSetNumber(PrimaryCCD.getCCDInfo(), nullptr);
 }
 
 bool KovrelCcd::saveConfigItems(FILE* fp) {
     INDI::CCD::saveConfigItems(fp);
-    IUSaveConfigNumber(fp, &settingsNP);
+    for (const INumberVectorProperty* p :
+         {&gainNP, &offsetNP, &settingsNP, &colourNP, &guideUnitsNP, &pixelSizeNP})
+        IUSaveConfigNumber(fp, p);
     IUSaveConfigSwitch(fp, &highGainSP);
-    IUSaveConfigNumber(fp, &colourNP);
-    IUSaveConfigNumber(fp, &guideUnitsNP);
-    IUSaveConfigNumber(fp, &pixelSizeNP);
     return true;
-}
-
-bool KovrelCcd::openCamera(const char* path) {
-    if (worker->open(path, record()))
-        return true;
-    LOGF_ERROR("Ouverture impossible du port série %s", path);
-    return false;
-}
-
-void KovrelCcd::closeCamera() {
-    AbortExposure();
-    pulses.clear();
-    for (INDI::Timer& t : guideTimers)
-        t.stop();
-    worker->close();
 }
 
 AcqPrm KovrelCcd::record() const {
     AcqPrm p;
     p.prm2 = 0;    // the port goes by its path
     p.option4 = 1; // raw images: clients calibrate
-    p.prm1 = whole(settingsN[settingGain].value);
-    p.prm3 = whole(settingsN[settingOffset].value);
-    p.bdt = whole(settingsN[settingTimeBase].value);
+    p.prm1 = whole(gainN[0].value);
+    p.prm3 = whole(offsetN[0].value);
+    p.bdt = whole(settingsN[0].value);
     p.option3 = highGainS[0].s == ISS_ON ? 1 : 0;
     p.C = whole(colourN[colourC].value);
     p.Y2 = whole(colourN[colourY2].value);
@@ -274,6 +441,12 @@ bool KovrelCcd::UpdateCCDBin(int hor, int ver) {
         LOG_ERROR("Binning non valide : le même sur les deux axes");
         return false;
     }
+    // The camera groups 1, 2 or 4 pixels; at 3 it would take its 2x mode over
+    // a 3x window, which is no 3 x 3 image.
+    if (hor == 3) {
+        LOG_ERROR("Binning 3 non disponible : la caméra groupe par 1, 2 ou 4");
+        return false;
+    }
     AcqPrm p;
     const kovrel_indi::SensorWindow w{PrimaryCCD.getSubX(), PrimaryCCD.getSubY(),
                                       PrimaryCCD.getSubW(), PrimaryCCD.getSubH(), hor};
@@ -290,17 +463,24 @@ bool KovrelCcd::StartExposure(float duration) {
         return false;
     AcqPrm p = record();
     kovrel_indi::applyExposure(duration, p);
-    exposureSeconds = p.pause_s + p.pause_cs / 100.0;
+    const double requested = p.pause_s + p.pause_cs / 100.0;
+    exposureSeconds = kovrel_indi::cameraExposure(p);
+    if (std::fabs(exposureSeconds - requested) >= 0.01)
+        LOGF_INFO("Pose de %.3f s pour %.2f s demandées : ce que permet la base de temps pour "
+                  "cette largeur",
+                  exposureSeconds, requested);
     PrimaryCCD.setExposureDuration(exposureSeconds);
     exposureJob = ++nextJob;
     exposureStarted = false;
     InExposure = true;
     worker->expose(exposureJob, p);
-    countdown.start(std::min<int>(countdownMs, getCurrentPollingPeriod()));
+    tickCountdown();
+    countdown.start();
     return true;
 }
 
 bool KovrelCcd::AbortExposure() {
+    worker->dropExposures();
     if (exposureJob == 0)
         return true;
     exposureJob = 0;
@@ -316,53 +496,68 @@ void KovrelCcd::tickCountdown() {
         countdown.stop();
         return;
     }
+    const auto now = CameraWorker::Clock::now();
     double left = exposureSeconds;
-    if (exposureStarted) {
-        const double elapsed =
-            std::chrono::duration<double>(CameraWorker::Clock::now() - exposureStart).count();
-        left = std::max(0.0, exposureSeconds - elapsed);
-    }
-    PrimaryCCD.setExposureLeft(left);
+    if (exposureStarted)
+        left -= std::chrono::duration<double>(now - exposureStart).count();
+    else if (cameraFreeAt > now)
+        left += std::chrono::duration<double>(cameraFreeAt - now).count();
+    PrimaryCCD.setExposureLeft(std::max(0.0, left));
 }
 
-IPState KovrelCcd::pulse(GuideDirection direction, std::uint32_t ms) {
-    const bool ns = direction == GuideDirection::North || direction == GuideDirection::South;
-    const INDI_EQ_AXIS axis = ns ? AXIS_DE : AXIS_RA;
-    const kovrel_indi::Move m = kovrel_indi::guideMove(direction, ms, guideUnitsN[0].value);
-    if (m.x == 0 && m.y == 0)
-        return IPS_OK;
-    if (!isConnected())
-        return IPS_ALERT;
+void KovrelCcd::pulse(INDI_EQ_AXIS axis, const double values[], char* names[], int n) {
+    INDI::PropertyNumber guide = getNumber(guideName(axis));
+    if (!guide.isValid())
+        return;
+    // The direction is the element this request sets: a value left over from
+    // an earlier pulse never decides it.
+    INDI::WidgetView<INumber>* element = nullptr;
+    double ms = 0;
+    for (int i = 0; i < n; ++i) {
+        INDI::WidgetView<INumber>* e = guide.findWidgetByName(names[i]);
+        if (values[i] == 0 || !e)
+            continue;
+        if (element) {
+            LOG_ERROR("Impulsion refusée : une direction à la fois sur un axe");
+            endPulse(axis, IPS_ALERT);
+            return;
+        }
+        element = e;
+        ms = values[i];
+    }
+    if (!element) {
+        endPulse(axis, IPS_IDLE);
+        return;
+    }
+    const kovrel_indi::Move m =
+        kovrel_indi::guideMove(directionOf(element->getName()), ms, guideUnitsN[0].value);
+    if (m.x == 0 && m.y == 0) {
+        LOGF_INFO("Impulsion de %g ms sur %s : moins d'une unité de déplacement, rien n'est envoyé",
+                  ms, element->getName());
+        endPulse(axis, IPS_IDLE);
+        return;
+    }
+    if (!isConnected()) {
+        endPulse(axis, IPS_ALERT);
+        return;
+    }
+    // A new pulse on an axis replaces the one still running there.
+    guideTimers[axis].stop();
+    std::erase_if(pulses, [axis](const auto& p) { return p.second.axis == axis; });
+    guide[0].setValue(0);
+    guide[1].setValue(0);
+    element->setValue(ms);
     const int job = ++nextJob;
     pulses[job] = Pulse{axis, ms};
     worker->move(job, m);
-    return IPS_BUSY;
-}
-
-IPState KovrelCcd::GuideNorth(uint32_t ms) {
-    return pulse(GuideDirection::North, ms);
-}
-
-IPState KovrelCcd::GuideSouth(uint32_t ms) {
-    return pulse(GuideDirection::South, ms);
-}
-
-IPState KovrelCcd::GuideEast(uint32_t ms) {
-    return pulse(GuideDirection::East, ms);
-}
-
-IPState KovrelCcd::GuideWest(uint32_t ms) {
-    return pulse(GuideDirection::West, ms);
-}
-
-INDI::PropertyNumber KovrelCcd::guideProperty(INDI_EQ_AXIS axis) const {
-    return getNumber(axis == AXIS_DE ? "TELESCOPE_TIMED_GUIDE_NS" : "TELESCOPE_TIMED_GUIDE_WE");
+    guide.setState(IPS_BUSY);
+    guide.apply();
 }
 
 void KovrelCcd::GuideComplete(INDI_EQ_AXIS axis) {
     // Back to zero, so that a client setting one element does not repeat the
     // other direction's last pulse.
-    if (INDI::PropertyNumber guide = guideProperty(axis); guide.isValid()) {
+    if (INDI::PropertyNumber guide = getNumber(guideName(axis)); guide.isValid()) {
         guide[0].setValue(0);
         guide[1].setValue(0);
     }
@@ -371,13 +566,13 @@ void KovrelCcd::GuideComplete(INDI_EQ_AXIS axis) {
 
 void KovrelCcd::addFITSKeywords(INDI::CCDChip* chip) {
     INDI::CCD::addFITSKeywords(chip);
+    // Runs on libindi's upload thread, which holds ccdBufferLock.
     fitsfile* fptr = *chip->fitsFilePointer();
     int status = 0;
-    const int bin = std::max(1, chip->getBinX());
-    int x0 = chip->getSubX() / bin, y0 = chip->getSubY() / bin;
+    int x0 = imagePrm.img_x0, y0 = imagePrm.img_y0;
     fits_update_key(fptr, TINT, "XORGSUBF", &x0, "Subframe X origin, binned pixels", &status);
     fits_update_key(fptr, TINT, "YORGSUBF", &y0, "Subframe Y origin, binned pixels", &status);
-    int gain = whole(settingsN[settingGain].value), offset = whole(settingsN[settingOffset].value);
+    int gain = imagePrm.prm1, offset = imagePrm.prm3;
     fits_update_key(fptr, TINT, "GAIN", &gain, "Camera gain register", &status);
     fits_update_key(fptr, TINT, "OFFSET", &offset, "Camera offset register", &status);
 }
@@ -393,13 +588,55 @@ void KovrelCcd::handleEvents() {
         handleEvent(e);
 }
 
+void KovrelCcd::deliverImage(CameraWorker::Event& e) {
+    exposureJob = 0;
+    InExposure = false;
+    countdown.stop();
+    {
+        std::lock_guard<std::mutex> guard(ccdBufferLock);
+        imagePrm = e.prm;
+        // The FITS takes its size from the chip's frame: make it the image's.
+        const int b = e.prm.binning;
+        if (PrimaryCCD.getBinX() != b || PrimaryCCD.getSubW() / b != e.prm.img_w ||
+            PrimaryCCD.getSubH() / b != e.prm.img_h) {
+            PrimaryCCD.setBin(b, b);
+            PrimaryCCD.setFrame(e.prm.img_x0 * b, e.prm.img_y0 * b, e.prm.img_w * b,
+                                e.prm.img_h * b);
+        }
+        const std::size_t bytes = e.pixels.size() * sizeof(unsigned short);
+        PrimaryCCD.setFrameBufferSize(static_cast<uint32_t>(bytes), false);
+        std::memcpy(PrimaryCCD.getFrameBuffer(), e.pixels.data(), bytes);
+        PrimaryCCD.setExposureDuration(kovrel_indi::cameraExposure(e.prm));
+    }
+    PrimaryCCD.setExposureLeft(0);
+    ExposureComplete(&PrimaryCCD);
+}
+
 void KovrelCcd::handleEvent(CameraWorker::Event& e) {
     using Kind = CameraWorker::Event::Kind;
     switch (e.kind) {
+    case Kind::Opened:
+    case Kind::OpenFailed:
+        if (e.job != openJob)
+            break; // disconnected meanwhile: the close queued since undoes it
+        openJob = 0;
+        if (e.kind == Kind::OpenFailed) {
+            LOGF_ERROR("%s", e.text.c_str());
+            setConnected(false, IPS_ALERT);
+            break;
+        }
+        LOGF_INFO("Caméra connectée sur %s", serial->port());
+        setConnected(true, IPS_OK);
+        updateProperties();
+        saveConfig(true, "DEVICE_PORT");
+        break;
     case Kind::Message:
         LOGF_ERROR("%s", e.text.c_str());
         break;
     case Kind::ExposureStarted:
+        cameraFreeAt =
+            e.time + std::chrono::duration_cast<CameraWorker::Clock::duration>(
+                         std::chrono::duration<double>(kovrel_indi::cameraExposure(e.prm)));
         if (e.job != exposureJob)
             break;
         exposureStarted = true;
@@ -407,19 +644,10 @@ void KovrelCcd::handleEvent(CameraWorker::Event& e) {
         // DATE-OBS: when the request left, not when the client asked.
         PrimaryCCD.setExposureDuration(exposureSeconds);
         break;
-    case Kind::ImageReady: {
-        if (e.job != exposureJob)
-            break; // aborted: what the camera still sent is dropped
-        exposureJob = 0;
-        InExposure = false;
-        countdown.stop();
-        const std::size_t bytes = e.pixels.size() * sizeof(unsigned short);
-        PrimaryCCD.setFrameBufferSize(static_cast<uint32_t>(bytes));
-        std::memcpy(PrimaryCCD.getFrameBuffer(), e.pixels.data(), bytes);
-        PrimaryCCD.setExposureLeft(0);
-        ExposureComplete(&PrimaryCCD);
-        break;
-    }
+    case Kind::ImageReady:
+        if (e.job == exposureJob)
+            deliverImage(e);
+        break; // otherwise aborted: what the camera still sent is dropped
     case Kind::ImageFailed:
         if (e.job != exposureJob)
             break;
@@ -437,16 +665,11 @@ void KovrelCcd::handleEvent(CameraWorker::Event& e) {
         pulses.erase(it);
         if (e.kind == Kind::MoveSent) {
             // Done once the mount has had the pulse's time.
-            guideTimers[p.axis].start(static_cast<int>(std::max<std::uint32_t>(p.ms, 1)));
+            guideTimers[p.axis].start(std::max(1, static_cast<int>(std::lround(p.ms))));
             break;
         }
-        INDI::PropertyNumber guide = guideProperty(p.axis);
-        if (!guide.isValid())
-            break;
-        guide[0].setValue(0);
-        guide[1].setValue(0);
-        guide.setState(IPS_ALERT);
-        guide.apply();
+        LOG_ERROR("Impulsion non envoyée : le port série est fermé");
+        endPulse(p.axis, IPS_ALERT);
         break;
     }
     }

@@ -17,7 +17,8 @@ class Serial;
 // The camera as the INDI device "Kovrel CCD": INDI's standard CCD and guider
 // properties, plus the camera's own settings. The camera itself is driven by
 // CCamera on the worker thread; this class only runs on the driver's event
-// loop and turns the worker's events into property updates.
+// loop and turns the worker's events into property updates, so that every
+// client request, connecting included, is answered at once.
 class KovrelCcd : public INDI::CCD {
 public:
     KovrelCcd();
@@ -31,19 +32,11 @@ public:
     bool ISNewSwitch(const char* dev, const char* name, ISState* states, char* names[],
                      int n) override;
 
-    // The serial connection opens and closes the port through these.
-    bool openCamera(const char* path);
-    void closeCamera();
-
 protected:
     bool StartExposure(float duration) override;
     bool AbortExposure() override;
     bool UpdateCCDFrame(int x, int y, int w, int h) override;
     bool UpdateCCDBin(int hor, int ver) override;
-    IPState GuideNorth(uint32_t ms) override;
-    IPState GuideSouth(uint32_t ms) override;
-    IPState GuideEast(uint32_t ms) override;
-    IPState GuideWest(uint32_t ms) override;
     void GuideComplete(INDI_EQ_AXIS axis) override;
     void addFITSKeywords(INDI::CCDChip* chip) override;
     bool saveConfigItems(FILE* fp) override;
@@ -51,17 +44,27 @@ protected:
 private:
     struct Pulse {
         INDI_EQ_AXIS axis;
-        std::uint32_t ms;
+        double ms;
     };
 
     static void onWake(int fd, void* self);
     void handleEvents();
     void handleEvent(CameraWorker::Event& e);
+    void deliverImage(CameraWorker::Event& e);
     void tickCountdown();
-    IPState pulse(kovrel_indi::GuideDirection direction, std::uint32_t ms);
+    void connectCamera();
+    void disconnectCamera();
+    // Refuses (Alert and a message) a number that is not finite, off its
+    // element's range or, where it must be, not whole.
+    bool refuseNumbers(const char* name, const double values[], char* names[], int n);
+    void pulse(INDI_EQ_AXIS axis, const double values[], char* names[], int n);
+    // Forgets the axis's pulse and shows the property in `state`, values zero.
+    void endPulse(INDI_EQ_AXIS axis, IPState state);
+    // At a disconnection: a pulse whose move went out ends Idle, one still
+    // waiting in `state`.
+    void endPulses(IPState state);
     // The record from the camera properties and the chip's frame and binning.
     AcqPrm record() const;
-    INDI::PropertyNumber guideProperty(INDI_EQ_AXIS axis) const;
     bool refuseWhileExposing();
     void applyPixelSize();
 
@@ -70,15 +73,25 @@ private:
     Connection::Serial* serial = nullptr;
 
     int nextJob = 0;
+    int openJob = 0;     // 0: not connecting
     int exposureJob = 0; // 0: none awaited
     bool exposureStarted = false;
     CameraWorker::Clock::time_point exposureStart;
     double exposureSeconds = 0;
+    // End of the exposure the camera makes, whoever asked for it: a new
+    // exposure waits behind it.
+    CameraWorker::Clock::time_point cameraFreeAt;
     INDI::Timer countdown;
-    std::map<int, Pulse> pulses;
+    std::map<int, Pulse> pulses; // moves not yet sent
     INDI::Timer guideTimers[2];
+    // The settings of the image being delivered (FITS header), under ccdBufferLock.
+    AcqPrm imagePrm;
 
-    INumber settingsN[3];
+    INumber gainN[1];
+    INumberVectorProperty gainNP;
+    INumber offsetN[1];
+    INumberVectorProperty offsetNP;
+    INumber settingsN[1];
     INumberVectorProperty settingsNP;
     ISwitch highGainS[2];
     ISwitchVectorProperty highGainSP;

@@ -1,5 +1,7 @@
 #include "KovrelMapping.h"
 
+#include "CameraProtocol.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -34,12 +36,28 @@ void applyExposure(double seconds, AcqPrm& prm) {
     prm.pause_cs = static_cast<int>(hundredths % 100);
 }
 
-Move guideMove(GuideDirection direction, std::uint32_t ms, double unitsPerMs) {
-    const double units = std::round(static_cast<double>(ms) * std::max(unitsPerMs, 0.0));
-    const int m = static_cast<int>(std::min(units, static_cast<double>(largestMove)));
+double cameraExposure(const AcqPrm& prm) {
+    const long long lineLength = static_cast<long long>(prm.img_w) * prm.binning;
+    const long long k = lineLength > 0 ? sensorWidth / lineLength : 0;
+    const int timeBase = camera_protocol::usableTimeBase(prm.bdt);
+    if (k == 0)
+        return 0;
+    // The single-precision seconds CCamera hands to the upload.
+    const float seconds = static_cast<float>(static_cast<long double>(prm.pause_s) +
+                                             static_cast<long double>(prm.pause_cs) * 0.01L);
+    const ExposureSplit split = splitExposure(lineLength, seconds, timeBase);
+    const double period = 20.0 * timeBase;
+    const double ticks =
+        split.count > 0 ? split.count * period + period / 2 : static_cast<double>(split.residual);
+    return ticks / (3.0 * timeBase * static_cast<double>(k));
+}
+
+Move guideMove(GuideDirection direction, double ms, double unitsPerMs) {
     Move move;
-    if (m == 0)
+    const double units = std::round(ms * unitsPerMs);
+    if (!std::isfinite(units) || units < 1)
         return move;
+    const int m = static_cast<int>(std::min(units, static_cast<double>(largestMove)));
     switch (direction) {
     case GuideDirection::East:
         move.x = m;
@@ -55,6 +73,20 @@ Move guideMove(GuideDirection direction, std::uint32_t ms, double unitsPerMs) {
         break;
     }
     return move;
+}
+
+} // namespace kovrel_indi
+
+namespace kovrel_indi {
+
+NumberProblem checkNumber(double value, double min, double max, bool whole) {
+    if (!std::isfinite(value))
+        return NumberProblem::NotANumber;
+    if (min < max && (value < min || value > max))
+        return NumberProblem::OutOfRange;
+    if (whole && value != std::floor(value))
+        return NumberProblem::NotWhole;
+    return NumberProblem::None;
 }
 
 } // namespace kovrel_indi

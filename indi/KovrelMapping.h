@@ -28,6 +28,12 @@ const char* applyWindow(const SensorWindow& window, AcqPrm& prm);
 // Seconds into pause_s and pause_cs, to the nearest hundredth.
 void applyExposure(double seconds, AcqPrm& prm);
 
+// Seconds the camera exposes for the record: its exposure as the camera's
+// time base counts it for the window's line length. Above one long period the
+// upload keeps whole periods and sends a full period as residual; the camera
+// then exposes the middle of the range those values stand for.
+double cameraExposure(const AcqPrm& prm);
+
 enum class GuideDirection { North, South, East, West };
 
 struct Move {
@@ -40,7 +46,12 @@ constexpr int largestMove = 0xFFFF;
 
 // The CCamera::deplacement arguments of one timed pulse: ms x unitsPerMs move
 // units, rounded, at most largestMove; a backward move of m goes as 1 - m.
-// Both zero when the pulse rounds to no move.
-Move guideMove(GuideDirection direction, std::uint32_t ms, double unitsPerMs);
+// Both zero when the pulse rounds to no move or a value is not a number.
+Move guideMove(GuideDirection direction, double ms, double unitsPerMs);
+
+// Why a number a client sent cannot be used; None when it can.
+enum class NumberProblem { None, NotANumber, OutOfRange, NotWhole };
+// A range with min >= max is no range (INDI's convention).
+NumberProblem checkNumber(double value, double min, double max, bool whole);
 
 } // namespace kovrel_indi

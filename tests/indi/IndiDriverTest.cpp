@@ -1,6 +1,7 @@
 // indi_kovrel_ccd: the mapping of INDI's requests onto the camera record, then
 // the real indiserver with the driver against the simulator, driven by
 // indi_setprop and indi_getprop.
+#include "IndiFiles.h"
 #include "IndiRig.h"
 #include "KovrelMapping.h"
 
@@ -15,11 +16,11 @@
 
 #include <QPushButton>
 #include <QTimer>
-#include <fitsio.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <ctime>
 #include <fstream>
 #include <iomanip>
@@ -79,9 +80,29 @@ TEST(KovrelMapping, WindowsExposuresAndPulses) {
         EXPECT_EQ(p.pause_cs, e.cs) << e.seconds;
     }
 
+    // What the camera exposes: a hundredth on 270 ticks a second below one long
+    // period (20/3 s on a full line, half that on half a line), whole periods
+    // and a half above.
+    const struct {
+        int width, binning, s, cs;
+        double exposed;
+    } made[] = {{1280, 1, 1, 0, 1.0},
+                {640, 2, 8, 0, 10.0},
+                {640, 1, 4, 0, 5.0},
+                {1280, 1, 2, 35, 634 / 270.0}};
+    for (const auto& e : made) {
+        AcqPrm p;
+        p.img_w = e.width;
+        p.binning = e.binning;
+        p.pause_s = e.s;
+        p.pause_cs = e.cs;
+        EXPECT_DOUBLE_EQ(cameraExposure(p), e.exposed) << e.s << "." << e.cs << " s";
+    }
+
+    const double nan = std::nan("");
     const struct {
         GuideDirection d;
-        std::uint32_t ms;
+        double ms;
         double unitsPerMs;
         int x, y;
     } pulses[] = {
@@ -93,6 +114,9 @@ TEST(KovrelMapping, WindowsExposuresAndPulses) {
         {GuideDirection::West, 0, 1.0, 0, 0},
         {GuideDirection::West, 1000, 0.0004, 0, 0},
         {GuideDirection::West, 60000, 2.0, 1 - 65535, 0},
+        {GuideDirection::West, 0.4, 1.0, 0, 0},
+        {GuideDirection::East, 100, nan, 0, 0},
+        {GuideDirection::East, nan, 1.0, 0, 0},
     };
     for (const auto& p : pulses) {
         const Move m = guideMove(p.d, p.ms, p.unitsPerMs);
@@ -102,46 +126,6 @@ TEST(KovrelMapping, WindowsExposuresAndPulses) {
 }
 
 namespace {
-
-std::string readFile(const std::string& path) {
-    std::ifstream f(path);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-bool exists(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
-}
-
-// The simulator's log, line by line.
-std::vector<std::string> logLines(const std::string& path) {
-    std::vector<std::string> lines;
-    std::istringstream in(readFile(path));
-    for (std::string l; std::getline(in, l);)
-        lines.push_back(l);
-    return lines;
-}
-
-// Index of the first line at or after `from` containing `text`; -1 when none.
-long find(const std::vector<std::string>& lines, const std::string& text, long from = 0) {
-    for (long i = std::max(0L, from); i < long(lines.size()); ++i)
-        if (lines[std::size_t(i)].find(text) != std::string::npos)
-            return i;
-    return -1;
-}
-
-// Waits until the simulator has logged `text`.
-bool waitForLog(const std::string& path, const std::string& text, int timeoutMs) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (readFile(path).find(text) == std::string::npos) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
-}
 
 // Bytes of the frames the simulator received, up to and including the first image request.
 Bytes receivedUntilFirstImage(const std::vector<std::string>& lines) {
@@ -183,40 +167,6 @@ Bytes programBytes(const std::vector<std::pair<const char*, int>>& settings, int
     camera.reset();
     SerialLink::setPort(nullptr);
     return sent;
-}
-
-struct Fits {
-    long width = 0, height = 0;
-    double exptime = 0;
-    int xbinning = 0, xorg = -1, yorg = -1;
-    std::string dateObs, frame;
-    std::vector<unsigned short> pixels;
-};
-
-Fits readFits(const std::string& path) {
-    Fits f;
-    fitsfile* fp = nullptr;
-    int status = 0;
-    if (fits_open_file(&fp, path.c_str(), READONLY, &status))
-        return f;
-    char text[FLEN_VALUE] = {};
-    fits_read_key(fp, TLONG, "NAXIS1", &f.width, nullptr, &status);
-    fits_read_key(fp, TLONG, "NAXIS2", &f.height, nullptr, &status);
-    fits_read_key(fp, TDOUBLE, "EXPTIME", &f.exptime, nullptr, &status);
-    fits_read_key(fp, TINT, "XBINNING", &f.xbinning, nullptr, &status);
-    fits_read_key(fp, TINT, "XORGSUBF", &f.xorg, nullptr, &status);
-    fits_read_key(fp, TINT, "YORGSUBF", &f.yorg, nullptr, &status);
-    fits_read_key(fp, TSTRING, "DATE-OBS", text, nullptr, &status);
-    f.dateObs = text;
-    fits_read_key(fp, TSTRING, "FRAME", text, nullptr, &status);
-    f.frame = text;
-    f.pixels.resize(std::size_t(f.width * f.height));
-    int anynul = 0;
-    fits_read_img(fp, TUSHORT, 1, long(f.pixels.size()), nullptr, f.pixels.data(), &anynul,
-                  &status);
-    fits_close_file(fp, &status);
-    EXPECT_EQ(status, 0) << path;
-    return f;
 }
 
 std::time_t utcSeconds(const std::string& iso) {
@@ -385,16 +335,16 @@ TEST(IndiDriver, UnplugFailsTheExposureAndTheNextOneWorks) {
     EXPECT_EQ(f.height, 1024);
 
     // The camera's settings go into INDI's configuration and come back at the next connection.
-    ASSERT_TRUE(rig.set("KOVREL_SETTINGS.GAIN=12"));
+    ASSERT_TRUE(rig.set("CCD_GAIN.GAIN=12"));
     ASSERT_TRUE(rig.set("KOVREL_PIXEL_SIZE.PIXEL_SIZE=5.2"));
     ASSERT_TRUE(rig.set("CONFIG_PROCESS.CONFIG_SAVE=On"));
-    ASSERT_TRUE(rig.set("KOVREL_SETTINGS.GAIN=3"));
-    ASSERT_TRUE(rig.waitFor("KOVREL_SETTINGS.GAIN", "3", 3000));
+    ASSERT_TRUE(rig.set("CCD_GAIN.GAIN=3"));
+    ASSERT_TRUE(rig.waitFor("CCD_GAIN.GAIN", "3", 3000));
     ASSERT_TRUE(rig.set("CONNECTION.DISCONNECT=On"));
     ASSERT_TRUE(rig.waitFor("CONNECTION.CONNECT", "Off", 5000));
     ASSERT_TRUE(rig.set("CONNECTION.CONNECT=On"));
     ASSERT_TRUE(rig.waitFor("CONNECTION._STATE", "Ok", 5000)) << rig.log();
-    EXPECT_TRUE(rig.waitFor("KOVREL_SETTINGS.GAIN", "12", 3000));
+    EXPECT_TRUE(rig.waitFor("CCD_GAIN.GAIN", "12", 3000));
     EXPECT_NEAR(std::stod("0" + rig.get("CCD_INFO.CCD_PIXEL_SIZE_X")), 5.2, 1e-5);
     EXPECT_FALSE(exists(rig.driverConfig() + "/VKL_Zermic/Zermic.ini"));
 }

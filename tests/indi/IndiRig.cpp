@@ -76,14 +76,17 @@ int runProgram(const std::vector<std::string>& argv, std::string* out) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-IndiRig::IndiRig() : tcpPort(freeTcpPort()) {
+IndiRig::IndiRig(bool traceMessages) : tcpPort(freeTcpPort()) {
     const std::string logs = dir.file("logs");
     ::mkdir(logs.c_str(), 0755);
     std::ofstream(dir.file("server.out")).flush();
     const int out = ::open(dir.file("server.out").c_str(), O_WRONLY);
-    server = spawn({"indiserver", "-p", std::to_string(tcpPort), "-u", dir.file("socket"), "-l",
-                    logs, INDI_DRIVER_PATH},
-                   out, dir.path());
+    std::vector<std::string> args{
+        "indiserver", "-p", std::to_string(tcpPort), "-u", dir.file("socket"),
+        "-l",         logs, INDI_DRIVER_PATH};
+    if (traceMessages)
+        args.insert(args.begin() + 1, "-vv");
+    server = spawn(args, out, dir.path());
     ::close(out);
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (get("CONNECTION.CONNECT").empty()) {
@@ -146,6 +149,13 @@ std::string IndiRig::log() const {
         ::closedir(d);
     }
     return all;
+}
+
+std::string IndiRig::serverLog() const {
+    std::ifstream f(dir.file("server.out"));
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
 }
 
 pid_t IndiRig::driverPid() const {

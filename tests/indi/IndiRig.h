@@ -11,7 +11,8 @@
 // indi_setprop and indi_getprop as any INDI user would.
 class IndiRig {
 public:
-    IndiRig();
+    // traceMessages: indiserver logs every message it passes (-vv), see serverLog.
+    explicit IndiRig(bool traceMessages = false);
     ~IndiRig();
     IndiRig(const IndiRig&) = delete;
     IndiRig& operator=(const IndiRig&) = delete;
@@ -24,6 +25,8 @@ public:
     bool waitFor(const std::string& item, const std::string& value, int timeoutMs) const;
     // Everything the driver logged (indiserver -l).
     std::string log() const;
+    // indiserver's own output: with traceMessages, a line per message queued to a client.
+    std::string serverLog() const;
     pid_t driverPid() const;
     int port() const { return tcpPort; }
     // indiserver's local socket, for clients on the same machine.
