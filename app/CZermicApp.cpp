@@ -68,7 +68,7 @@ bool CZermicApp::initInstance(const QStringList& arguments) {
     // message stands in front of the program rather than alone.
     const QString file = arguments.isEmpty() ? QString() : arguments.first();
     onFileNew();
-    frame->show();
+    frame->showWhereLeft();
     frame->activateWindow();
     frame->repaint();
     return file.isEmpty() || openDocumentFile(file);
