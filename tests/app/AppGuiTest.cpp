@@ -364,12 +364,16 @@ TEST_F(AppFixture, CommandLineOpensTheFileOrEndsTheProgram) {
     EXPECT_TRUE(frameShown);
 }
 
+// The dialog is the toolkit's, in French whatever the desktop's language.
 TEST_F(AppFixture, OpenDialogOffersEveryFileTheReaderTakes) {
     ASSERT_TRUE(start());
     QStringList filters;
+    QStringList buttons;
     ModalWatcher watcher([&](QWidget* w) {
         if (auto* d = qobject_cast<QFileDialog*>(w)) {
             filters = d->nameFilters();
+            for (QPushButton* b : d->findChildren<QPushButton*>())
+                buttons << b->text();
             later([d] { d->reject(); });
             return true;
         }
@@ -379,6 +383,8 @@ TEST_F(AppFixture, OpenDialogOffersEveryFileTheReaderTakes) {
     EXPECT_EQ(filters.join("|").toStdString(),
               "Fichiers image (*.fit)|Fichiers FITS (*.fits)|Fichiers EIP (*.eip)|"
               "Fichiers IMG (*.img)|Tous les fichiers (*)");
+    EXPECT_TRUE(buttons.contains("&Ouvrir")) << buttons.join("|").toStdString();
+    EXPECT_TRUE(buttons.contains("Annuler")) << buttons.join("|").toStdString();
 }
 
 TEST_F(AppFixture, AboutBoxTexts) {
