@@ -113,6 +113,14 @@ bool on = false;
 std::optional<QPalette> dayPalette;
 QPalette dayTips;
 
+// Style sheets take palette colours when they are applied: they are applied
+// again with the palette in force.
+void restyle() {
+    for (QWidget* w : QApplication::allWidgets())
+        if (!w->styleSheet().isEmpty())
+            w->setStyleSheet(w->styleSheet());
+}
+
 } // namespace
 
 bool nightVision() {
@@ -132,11 +140,13 @@ void setNightVision(bool wanted) {
         qApp->installEventFilter(&windowWatcher());
         for (QWidget* w : QApplication::topLevelWidgets())
             addFilter(w);
+        restyle();
     } else {
         qApp->removeEventFilter(&windowWatcher());
         for (QWidget* w : QApplication::topLevelWidgets())
             delete w->findChild<QWidget*>(kFilterName, Qt::FindDirectChildrenOnly);
         QApplication::setPalette(*dayPalette);
         QToolTip::setPalette(dayTips);
+        restyle();
     }
 }
