@@ -3,8 +3,6 @@
 #include "CommandIds.h"
 #include "SettingsStore.h"
 #include "StatsPanel.h"
-#include "SuiviController.h"
-#include "SuiviPanel.h"
 #include "VisuPanel.h"
 
 #include "common/PtyPair.h"
@@ -506,10 +504,6 @@ TEST_F(AppFixture, WindowsComeBackWhereTheyWereLeft) {
     frame().resize(640, 480);
     view().visuPanel()->window()->move(300, 200);
     view().statsPanel()->hide();
-    action(cmd::ShowGuiding)->trigger();
-    CSuiviPanel* guiding = view().guiding().panel();
-    ASSERT_TRUE(guiding->isVisible());
-    guiding->window()->move(50, 60);
 
     restart();
     EXPECT_EQ(frame().pos(), QPoint(40, 30));
@@ -518,9 +512,6 @@ TEST_F(AppFixture, WindowsComeBackWhereTheyWereLeft) {
     EXPECT_TRUE(view().visuPanel()->isVisible());
     EXPECT_FALSE(view().statsPanel()->isVisible());
     EXPECT_TRUE(view().infoPanel()->isVisible());
-    guiding = view().guiding().panel();
-    EXPECT_TRUE(guiding->isVisible());
-    EXPECT_EQ(guiding->window()->pos(), QPoint(50, 60));
 
     // A screen unplugged since: the window comes back onto the one there is.
     theApp.exitInstance();

@@ -62,10 +62,4 @@ TEST(WindowPlacement, PanelComesBackWhereAndAsTheUserLeftIt) {
         EXPECT_EQ(again.isVisible(), leftShown);
         EXPECT_EQ(again.window()->pos(), QPoint(210, 130));
     }
-    // A panel never shown keeps no place: the next run places it afresh.
-    QFile::remove(SettingsStore::filePath());
-    { PlacedPanel(&parent).create(0, 0, false); }
-    PlacedPanel fresh(&parent);
-    ASSERT_TRUE(fresh.create(0, 0, false));
-    EXPECT_FALSE(fresh.placeRestored());
 }
