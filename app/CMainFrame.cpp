@@ -2,6 +2,8 @@
 
 #include "CZermicView.h"
 #include "CommandIds.h"
+#include "NightVision.h"
+#include "SettingsStore.h"
 #include "ToolbarIcons.h"
 #include "Toolkit.h"
 
@@ -18,6 +20,9 @@
 namespace {
 
 const QString kIdle = QStringLiteral("Prêt");
+// Where night vision is kept between runs.
+constexpr const char* kDisplaySection = "VisuPrm";
+constexpr const char* kNightVisionKey = "vision_nuit";
 
 struct CommandText {
     int id;
@@ -46,12 +51,29 @@ CMainFrame::CMainFrame(CCamera& camera) : table(this) {
     table.setHandler(cmd::ViewStatusBar,
                      [this] { statusBar()->setVisible(statusBar()->isHidden()); });
     table.setCheckRule(cmd::ViewStatusBar, [this] { return !statusBar()->isHidden(); });
+    setNightVision(SettingsStore::getInt(kDisplaySection, kNightVisionKey, 0) != 0);
+    table.setHandler(cmd::NightVision, [] {
+        setNightVision(!nightVision());
+        SettingsStore::writeInt(kDisplaySection, kNightVisionKey, nightVision() ? 1 : 0);
+    });
+    table.setCheckRule(cmd::NightVision, [] { return nightVision(); });
     zview = new CZermicView(this, table, camera);
     setCentralWidget(zview);
     resize(800, 600);
 }
 
-CMainFrame::~CMainFrame() = default;
+CMainFrame::~CMainFrame() {
+    placement.save(this, true);
+}
+
+void CMainFrame::showWhereLeft() {
+    placement.restore(this);
+    placement.markSeen();
+    if (placement.maximised())
+        showMaximized();
+    else
+        show();
+}
 
 void CMainFrame::defineCommands() {
     const CommandText texts[] = {
@@ -167,6 +189,26 @@ void CMainFrame::defineCommands() {
          "Auto",
          "Niveaux automatiques à chaque nouvelle image\nAuto",
          {}},
+        {cmd::ZoomIn,
+         "Zoom avant\tCtrl++",
+         "Agrandit l'image\nZoom avant",
+         {ctrl(Qt::Key_Plus), ctrl(Qt::Key_Equal)}},
+        {cmd::ZoomOut,
+         "Zoom arrière\tCtrl+-",
+         "Réduit l'image\nZoom arrière",
+         {ctrl(Qt::Key_Minus)}},
+        {cmd::ZoomActualSize,
+         "Taille réelle\tCtrl+0",
+         "Un pixel de l'écran par pixel de l'image\nTaille réelle",
+         {ctrl(Qt::Key_0)}},
+        {cmd::ZoomFit,
+         "Ajuster à la fenêtre",
+         "Montre toute l'image dans la fenêtre\nAjuster à la fenêtre",
+         {}},
+        {cmd::NightVision,
+         "Vision de nuit",
+         "Affiche tout en rouge sur noir pour garder les yeux adaptés à la nuit\nVision de nuit",
+         {}},
         {cmd::GuidingParams, "Paramètres de suivi", "Défiir les paramètres de suivi", {}},
         {cmd::GuidingParamsButton, "Paramètres de suivi", "", {}},
     };
@@ -204,7 +246,8 @@ void CMainFrame::buildMenus() {
     add(menuBar()->addMenu(QStringLiteral("&Affichage")),
         {cmd::ViewToolbar, cmd::ViewStatusBar, 0, cmd::ShowVisu, cmd::AutoLevels,
          cmd::AutoLevelsOnNewImage, cmd::ShowStats, cmd::ShowInfo, cmd::ShowGuiding,
-         cmd::ShowGuideGraph});
+         cmd::ShowGuideGraph, 0, cmd::ZoomIn, cmd::ZoomOut, cmd::ZoomActualSize, cmd::ZoomFit, 0,
+         cmd::NightVision});
     add(menuBar()->addMenu(QStringLiteral("Camera")),
         {cmd::InitCamera, cmd::SerialPortDialog, 0, cmd::CameraParams, cmd::SequenceParams,
          cmd::AcquireOne, cmd::LoopStart, cmd::LoopPause, cmd::LoopStop, cmd::StartCumul});
@@ -281,6 +324,31 @@ void CMainFrame::buildStatusBar() {
     pane1->setFixedWidth(24 * averageCharWidth(bar->font()));
     bar->addWidget(pane0, 1);
     bar->addPermanentWidget(pane1);
+    // Left of the size: the pixel under the mouse, then the zoom factor.
+    pixelPane = new QLabel(bar);
+    pixelPane->setObjectName(QStringLiteral("panePixel"));
+    pixelPane->setMinimumWidth(26 * averageCharWidth(bar->font()));
+    zoomPane = new QLabel(bar);
+    zoomPane->setObjectName(QStringLiteral("paneZoom"));
+    zoomPane->setMinimumWidth(11 * averageCharWidth(bar->font()));
+    bar->insertPermanentWidget(1, pixelPane);
+    bar->insertPermanentWidget(2, zoomPane);
+}
+
+void CMainFrame::showZoom(const QString& text) {
+    zoomPane->setText(text);
+}
+
+void CMainFrame::showPixel(const QString& text) {
+    pixelPane->setText(text);
+}
+
+QString CMainFrame::zoomText() const {
+    return zoomPane->text();
+}
+
+QString CMainFrame::pixelText() const {
+    return pixelPane->text();
 }
 
 void CMainFrame::setStatusText(const QString& text) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CommandTable.h"
+#include "WindowPlacement.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -34,6 +35,16 @@ public:
     // way); empty gives the standing line back.
     void showPassingPrompt(const QString& text);
 
+    // The view's zoom factor, and the position and value of the pixel under
+    // the mouse (empty while it is off the image).
+    void showZoom(const QString& text);
+    void showPixel(const QString& text);
+    QString zoomText() const;
+    QString pixelText() const;
+
+    // Shows the window where it was left at the last run's end.
+    void showWhereLeft();
+
     // The recent files in place of the "Fichier récent" entry.
     void showRecentFiles(const QStringList& paths);
 
@@ -61,6 +72,9 @@ private:
     QToolBar* tools = nullptr;
     QLabel* pane0 = nullptr;
     QLabel* pane1 = nullptr;
+    QLabel* zoomPane = nullptr;
+    QLabel* pixelPane = nullptr;
+    WindowPlacement placement{QStringLiteral("CMainFrame")};
     QString standingPrompt; // what pane 0 shows without a highlighted command
     QStringList recent;
     std::function<void(const QString&)> dropHandler;

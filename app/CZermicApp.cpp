@@ -12,6 +12,9 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 CZermicApp theApp;
 
@@ -29,6 +32,19 @@ bool namesOtherFormat(const QString& path) {
     const ImageFileFormat f = imageFileFormatForPath(QFile::encodeName(path).toStdString());
     return f == ImageFileFormat::Eip || f == ImageFileFormat::Img;
 }
+// The toolkit's own texts (file dialogs, standard buttons, context menus) in
+// French like the rest of the program, whatever the desktop's language. Once
+// per process; without the translations installed they stay in English.
+void installToolkitTranslations() {
+    static QTranslator* translator = nullptr;
+    if (translator)
+        return;
+    translator = new QTranslator(qApp);
+    if (translator->load(QLocale(QLocale::French), QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+}
+
 } // namespace
 
 CZermicApp::CZermicApp() = default;
@@ -48,6 +64,7 @@ bool CZermicApp::initInstance(const QStringList& arguments) {
     // window title on some desktops ("Visu — Zermic").
     QCoreApplication::setApplicationName(kTitle);
     QGuiApplication::setDesktopFileName(QStringLiteral("zermic"));
+    installToolkitTranslations();
 
     recent.load();
 
@@ -68,7 +85,7 @@ bool CZermicApp::initInstance(const QStringList& arguments) {
     // message stands in front of the program rather than alone.
     const QString file = arguments.isEmpty() ? QString() : arguments.first();
     onFileNew();
-    frame->show();
+    frame->showWhereLeft();
     frame->activateWindow();
     frame->repaint();
     return file.isEmpty() || openDocumentFile(file);

@@ -13,10 +13,12 @@
 #include "GuideGraphPanel.h"
 #include "ImageSave.h"
 #include "LevelWindow.h"
+#include "NightVision.h"
 #include "SettingsStore.h"
 #include "StatsPanel.h"
 #include "SuiviPanel.h"
 #include "Toolkit.h"
+#include "ViewZoom.h"
 #include "VisuPanel.h"
 
 #include <QMouseEvent>
@@ -27,6 +29,7 @@
 #include <QPrinter>
 #include <QScrollBar>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <utility>
@@ -49,8 +52,13 @@ constexpr const char* kAutoLevelsKey = "niveaux_auto";
 const QColor kGuideZoneColour(255, 0, 0);
 const QColor kReferenceColour(255, 0, 0);
 const QColor kCurrentColour(0, 255, 0);
+// At night only red light shows: the current star's frame is a darker red
+// than the reference's.
+const QColor kNightCurrentColour(150, 0, 0);
 const QColor kMarkerColour(255, 0, 255);
 constexpr int kMarkerHalfSide = 3;
+// A wheel notch, in eighths of a degree.
+constexpr int kWheelNotch = 120;
 
 QString outOfMemoryMessage() {
     return QStringLiteral("Mémoire insuffisante.");
@@ -67,7 +75,9 @@ CZermicView::CZermicView(CMainFrame* f, CommandTable& commands, CCamera& camera)
     setObjectName(QStringLiteral("CZermicView"));
     autoOnNewImage = SettingsStore::getInt(kDisplaySection, kAutoLevelsKey, 0) != 0;
     viewport()->setAutoFillBackground(true);
+    viewport()->setMouseTracking(true);
     setHandlers();
+    frame->showZoom(zoomText(zoom));
 }
 
 CZermicView::~CZermicView() {
@@ -157,6 +167,15 @@ void CZermicView::setHandlers() {
         SettingsStore::writeInt(kDisplaySection, kAutoLevelsKey, autoOnNewImage ? 1 : 0);
     });
     table.setCheckRule(cmd::AutoLevelsOnNewImage, [this] { return autoOnNewImage; });
+    table.setHandler(cmd::ZoomIn, [this] { zoomAtCentre(zoomStep(zoom, 1)); });
+    table.setEnableRule(cmd::ZoomIn, [this] { return zoom < kZoomMax; });
+    table.setHandler(cmd::ZoomOut, [this] { zoomAtCentre(zoomStep(zoom, -1)); });
+    table.setEnableRule(cmd::ZoomOut, [this] { return zoom > kZoomMin; });
+    table.setHandler(cmd::ZoomActualSize, [this] { zoomAtCentre(1); });
+    table.setHandler(cmd::ZoomFit, [this] {
+        fitting = true;
+        fitToWindow();
+    });
     table.setHandler(cmd::FilePrint, [this] { print(true); });
     table.setHandler(cmd::FilePrintDirect, [this] { print(false); });
     table.setHandler(cmd::FilePrintPreview, [this] { printPreview(); });
@@ -557,10 +576,14 @@ void CZermicView::onInitialUpdate() {
     } else {
         contents = QSize(kEmptySize, kEmptySize);
     }
-    updateScrollBars();
+    if (fitting)
+        fitToWindow();
+    else
+        updateScrollBars();
     bitmap = QImage();
     markerIsSet = false;
     viewport()->update();
+    showPixelUnderCursor();
 }
 
 double CZermicView::pixelRatio() const {
@@ -568,21 +591,57 @@ double CZermicView::pixelRatio() const {
 }
 
 QPoint CZermicView::imagePoint(QPointF viewportPosition) const {
-    const QPointF device = viewportPosition * pixelRatio();
-    return QPoint(int(std::floor(device.x())), int(std::floor(device.y()))) + scrollPosition();
+    const QPointF device = viewportPosition * pixelRatio() + scrollPosition();
+    return QPoint(int(std::floor(device.x() / zoom)), int(std::floor(device.y() / zoom)));
 }
 
 void CZermicView::updateScrollBars() {
-    // Scrolling counts image pixels, which are the screen's device pixels: a
-    // page is the viewport's size in device pixels.
+    // Scrolling counts the screen's device pixels, one per image pixel at
+    // zoom 1: a page is the viewport's size in device pixels.
     scrollRatio = pixelRatio();
     const QSize page = (QSizeF(viewport()->size()) * scrollRatio).toSize();
-    horizontalScrollBar()->setRange(0, std::max(0, contents.width() - page.width()));
+    const QSize shown = zoomedSize(contents, zoom);
+    horizontalScrollBar()->setRange(0, std::max(0, shown.width() - page.width()));
     horizontalScrollBar()->setPageStep(page.width());
-    horizontalScrollBar()->setSingleStep(std::max(1, contents.width() / 100));
-    verticalScrollBar()->setRange(0, std::max(0, contents.height() - page.height()));
+    horizontalScrollBar()->setSingleStep(std::max(1, shown.width() / 100));
+    verticalScrollBar()->setRange(0, std::max(0, shown.height() - page.height()));
     verticalScrollBar()->setPageStep(page.height());
-    verticalScrollBar()->setSingleStep(std::max(1, contents.height() / 100));
+    verticalScrollBar()->setSingleStep(std::max(1, shown.height() / 100));
+}
+
+void CZermicView::setZoom(double factor, QPointF anchor) {
+    factor = std::clamp(factor, kZoomMin, kZoomMax);
+    const QPointF device = anchor * pixelRatio();
+    const QPointF scroll = anchoredScroll(QPointF(scrollPosition()), device, zoom, factor);
+    zoom = factor;
+    updateScrollBars();
+    horizontalScrollBar()->setValue(int(std::lround(scroll.x())));
+    verticalScrollBar()->setValue(int(std::lround(scroll.y())));
+    frame->showZoom(zoomText(zoom));
+    viewport()->update();
+    showPixelUnderCursor();
+}
+
+void CZermicView::zoomAtCentre(double factor) {
+    fitting = false;
+    setZoom(factor, QRectF(viewport()->rect()).center());
+}
+
+void CZermicView::fitToWindow() {
+    // The area without scroll bars, which a picture that fits does not need.
+    const QSize area = (QSizeF(maximumViewportSize()) * pixelRatio()).toSize();
+    setZoom(fitZoom(contents, area), QPointF());
+}
+
+void CZermicView::showPixelUnderCursor() {
+    QString text;
+    const ImageBuffer* image = doc ? &doc->image : nullptr;
+    if (cursorAt && image && image->pixels) {
+        const QPoint at = imagePoint(*cursorAt);
+        if (at.x() >= 0 && at.y() >= 0 && at.x() < image->width && at.y() < image->height)
+            text = pixelText(at, image->pixels[std::size_t(at.y()) * image->width + at.x()]);
+    }
+    frame->showPixel(text);
 }
 
 QPoint CZermicView::scrollPosition() const {
@@ -591,11 +650,44 @@ QPoint CZermicView::scrollPosition() const {
 
 void CZermicView::resizeEvent(QResizeEvent* e) {
     QAbstractScrollArea::resizeEvent(e);
-    updateScrollBars();
+    if (fitting)
+        fitToWindow();
+    else
+        updateScrollBars();
 }
 
 void CZermicView::scrollContentsBy(int, int) {
     viewport()->update();
+    showPixelUnderCursor();
+}
+
+void CZermicView::mouseMoveEvent(QMouseEvent* e) {
+    cursorAt = e->position();
+    showPixelUnderCursor();
+    QAbstractScrollArea::mouseMoveEvent(e);
+}
+
+bool CZermicView::viewportEvent(QEvent* e) {
+    if (e->type() == QEvent::Leave) {
+        cursorAt.reset();
+        showPixelUnderCursor();
+    }
+    return QAbstractScrollArea::viewportEvent(e);
+}
+
+void CZermicView::wheelEvent(QWheelEvent* e) {
+    if (!(e->modifiers() & Qt::ControlModifier)) {
+        QAbstractScrollArea::wheelEvent(e);
+        return;
+    }
+    wheelRest += e->angleDelta().y();
+    const int notches = wheelRest / kWheelNotch;
+    wheelRest -= notches * kWheelNotch;
+    if (notches != 0) {
+        fitting = false;
+        setZoom(zoomStep(zoom, notches), e->position());
+    }
+    e->accept();
 }
 
 void CZermicView::mouseReleaseEvent(QMouseEvent* e) {
@@ -663,11 +755,18 @@ const QImage* CZermicView::currentDisplayBitmap() {
     return &bitmap;
 }
 
-void CZermicView::frameRect(QPainter& p, int left, int top, int right, int bottom,
-                            const QColor& c) const {
+void CZermicView::frameRect(QPainter& p, int left, int top, int right, int bottom, const QColor& c,
+                            double scale) const {
     // A one-pixel border inside the rectangle; right and bottom are outside it.
     if (right <= left || bottom <= top)
         return;
+    if (scale != 1) {
+        // The image rectangle on the screen, still at least one pixel.
+        left = int(std::floor(left * scale));
+        top = int(std::floor(top * scale));
+        right = std::max(left + 1, int(std::floor(right * scale)));
+        bottom = std::max(top + 1, int(std::floor(bottom * scale)));
+    }
     const int w = right - left;
     const int h = bottom - top;
     p.fillRect(left, top, w, 1, c);
@@ -676,31 +775,52 @@ void CZermicView::frameRect(QPainter& p, int left, int top, int right, int botto
     p.fillRect(right - 1, top, 1, h, c);
 }
 
-void CZermicView::onDraw(QPainter& p) {
+void CZermicView::onDraw(QPainter& p, double scale) {
     const QImage* shown = currentDisplayBitmap();
     if (!shown)
         return;
-    // Rows are stored bottom-up, as bitmap files keep them.
+    // The bitmap as mapped, only scaled on its way to the screen; enlarged,
+    // its pixels stay sharp squares. Shrunk, each screen pixel is the mean of
+    // the bitmap's pixels under it, so that faint stars stay: that picture is
+    // made once per bitmap and factor. Rows are stored bottom-up, as bitmap
+    // files keep them.
+    const QImage* picture = shown;
+    if (scale < 1) {
+        const QSize size = zoomedSize(shown->size(), scale);
+        if (shrunk.size() != size || shrunkFrom != shown->cacheKey()) {
+            shrunk = shown->scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            shrunkFrom = shown->cacheKey();
+        }
+        picture = &shrunk;
+    }
     p.save();
-    p.translate(0, shown->height());
+    if (picture == shown)
+        p.scale(scale, scale);
+    p.translate(0, picture->height());
     p.scale(1, -1);
-    p.drawImage(0, 0, *shown);
+    p.drawImage(0, 0, *picture);
     p.restore();
 
+    // Frames stay one screen pixel wide at every factor.
     if (loop.guidingActive) {
         const GuideZone& z = suivi.zone();
-        frameRect(p, z.left, z.top, z.right, z.bottom, kGuideZoneColour);
+        frameRect(p, z.left, z.top, z.right, z.bottom, kGuideZoneColour, scale);
     }
     if (loop.accumulating && cumul) {
         if (auto r = cumul->referenceFrame())
-            frameRect(p, r->left, r->top, r->right, r->bottom, kReferenceColour);
+            frameRect(p, r->left, r->top, r->right, r->bottom, kReferenceColour, scale);
         if (auto c = cumul->currentFrame())
-            frameRect(p, c->left, c->top, c->right, c->bottom, kCurrentColour);
+            frameRect(p, c->left, c->top, c->right, c->bottom,
+                      nightVision() ? kNightCurrentColour : kCurrentColour, scale);
     }
-    if (markerIsSet)
-        frameRect(p, markerPoint.x() - kMarkerHalfSide, markerPoint.y() - kMarkerHalfSide,
-                  markerPoint.x() + kMarkerHalfSide, markerPoint.y() + kMarkerHalfSide,
-                  kMarkerColour);
+    if (markerIsSet) {
+        // Shrunk, the marker keeps its size on the screen around its pixel.
+        const double markerScale = std::max(scale, 1.0);
+        const QPoint at(int(std::floor((markerPoint.x() + 0.5) * scale / markerScale)),
+                        int(std::floor((markerPoint.y() + 0.5) * scale / markerScale)));
+        frameRect(p, at.x() - kMarkerHalfSide, at.y() - kMarkerHalfSide, at.x() + kMarkerHalfSide,
+                  at.y() + kMarkerHalfSide, kMarkerColour, markerScale);
+    }
     if (stats)
         stats->refreshStats();
 }
@@ -715,7 +835,7 @@ void CZermicView::paintEvent(QPaintEvent*) {
     // drawn in image pixels, stay one device pixel wide.
     p.scale(1 / scrollRatio, 1 / scrollRatio);
     p.translate(-scrollPosition());
-    onDraw(p);
+    onDraw(p, zoom);
 }
 
 void CZermicView::printerSetup() {

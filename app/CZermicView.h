@@ -16,6 +16,7 @@
 #include <QPoint>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 class CCamera;
@@ -55,9 +56,9 @@ public:
     // "Auto": whether every new image gets them.
     bool autoLevelsOnNewImage() const { return autoOnNewImage; }
 
-    // The drawing of the image and its overlays in image coordinates: the
-    // screen's and every printed page's.
-    void onDraw(QPainter& painter);
+    // The drawing of the image and its overlays, each image pixel scale units
+    // wide: the screen's at its zoom factor and every printed page's at 1.
+    void onDraw(QPainter& painter, double scale = 1);
     // The display bitmap, made and filled when it is missing or stale; null
     // without an image or when the bitmap cannot be made.
     const QImage* currentDisplayBitmap();
@@ -74,8 +75,11 @@ public:
     bool deferClose();
     // Size of the scrolled area: the image, or 512 x 512 without one.
     QSize contentsSize() const { return contents; }
-    // The scroll bars' values, in image pixels.
+    // The scroll bars' values, in device pixels of the picture at its zoom
+    // factor (image pixels at 1).
     QPoint scrollPosition() const;
+    // Device pixels per image pixel on the screen.
+    double zoomFactor() const { return zoom; }
     // The image pixel under a position in the viewport's (logical) coordinates.
     QPoint imagePoint(QPointF viewportPosition) const;
 
@@ -122,6 +126,9 @@ protected:
     void mouseReleaseEvent(QMouseEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void scrollContentsBy(int dx, int dy) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void wheelEvent(QWheelEvent* e) override;
+    bool viewportEvent(QEvent* e) override;
 
 private:
     void setHandlers();
@@ -155,7 +162,17 @@ private:
     void createDisplayBitmap();
     void renderIfChanged();
     int displayMode() const;
-    void frameRect(QPainter& p, int left, int top, int right, int bottom, const QColor& c) const;
+    void frameRect(QPainter& p, int left, int top, int right, int bottom, const QColor& c,
+                   double scale) const;
+    // The zoom factor, keeping the image point under anchor (viewport
+    // coordinates) where it is.
+    void setZoom(double factor, QPointF anchor);
+    void zoomAtCentre(double factor);
+    // The factor that shows the whole image; kept while the window or the
+    // image changes size, until another factor is chosen.
+    void fitToWindow();
+    // The status bar's position and value of the pixel under the mouse.
+    void showPixelUnderCursor();
 
     CMainFrame* frame;
     CommandTable& table;
@@ -199,4 +216,13 @@ private:
     int ownPixelsChanged = 0;
     LevelMapper mapper;
     std::unique_ptr<QPrinter> printer;
+    double zoom = 1;
+    bool fitting = false;
+    // The bitmap shrunk for a factor below 1, and the bitmap it was made from.
+    QImage shrunk;
+    qint64 shrunkFrom = 0;
+    // Wheel turns short of a notch, kept for the next event (fine wheels).
+    int wheelRest = 0;
+    // Where the mouse is over the viewport, while it is.
+    std::optional<QPointF> cursorAt;
 };

@@ -42,6 +42,11 @@ constexpr int SerialPortDialog = 32800;
 constexpr int AutoLevels = 32801;
 constexpr int AutoLevelsOnNewImage = 32802;
 constexpr int ShowGuideGraph = 32803;
+constexpr int ZoomIn = 32805;
+constexpr int ZoomOut = 32806;
+constexpr int ZoomActualSize = 32807;
+constexpr int ZoomFit = 32808;
+constexpr int NightVision = 32809;
 constexpr int GuidingStart = 1047; // guiding panel buttons
 constexpr int GuidingStop = 1048;
 } // namespace cmd

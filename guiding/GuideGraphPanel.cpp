@@ -40,42 +40,20 @@ CGuideGraphPanel::CGuideGraphPanel(QWidget* view)
     scaleIndex = std::clamp(SettingsStore::getInt(kSection, "echelle", 1), 0, kScaleCount - 1);
 }
 
-CGuideGraphPanel::~CGuideGraphPanel() {
-    savePlacement();
-}
-
 bool CGuideGraphPanel::create() {
     if (!CPanel::create(4, 250, false))
         return false;
+    // The place an earlier version kept, until the panel has one of its own.
     const QPoint at(SettingsStore::getInt(kSection, "x", kUnplaced),
                     SettingsStore::getInt(kSection, "y", kUnplaced));
-    // A place on a screen that is no longer there would hide the panel.
-    if (at.x() != kUnplaced && QGuiApplication::screenAt(at)) {
+    if (!placeRestored() && at.x() != kUnplaced && QGuiApplication::screenAt(at))
         window()->move(at);
-        placed = true;
-    }
     return true;
 }
 
 void CGuideGraphPanel::show() {
     refresh();
-    placed = true;
     CPanel::show();
-}
-
-void CGuideGraphPanel::hide() {
-    savePlacement();
-    CPanel::hide();
-}
-
-void CGuideGraphPanel::savePlacement() {
-    if (!window() || !placed)
-        return;
-    const QPoint at = window()->pos();
-    if (SettingsStore::getInt(kSection, "x", kUnplaced) != at.x())
-        SettingsStore::writeInt(kSection, "x", at.x());
-    if (SettingsStore::getInt(kSection, "y", kUnplaced) != at.y())
-        SettingsStore::writeInt(kSection, "y", at.y());
 }
 
 void CGuideGraphPanel::createControls(ControlBuilder& b) {

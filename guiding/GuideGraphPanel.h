@@ -26,13 +26,10 @@ public:
     static constexpr int kScaleCount = int(std::size(kScales));
 
     explicit CGuideGraphPanel(QWidget* view);
-    // Remembers where the user left it.
-    ~CGuideGraphPanel() override;
 
-    // Makes the window, hidden, where it was last left.
+    // Makes the window, hidden unless it was left shown, where it was last left.
     bool create();
     void show();
-    void hide();
 
     int scale() const { return kScales[scaleIndex]; }
     const GuideHistory& history() const { return points; }
@@ -50,9 +47,7 @@ protected:
 
 private:
     void refresh();
-    void savePlacement();
 
     GuideHistory points;
     int scaleIndex = 1;
-    bool placed = false; // shown at least once: its place is the user's
 };

@@ -237,6 +237,14 @@ void CDialog::endDialog(int result) {
 
 // ---------------------------------------------------------------- CPanel
 
+CPanel::CPanel(QWidget* parent, const QString& className, const QString& title, int widthDlu,
+               int heightDlu)
+    : CDialogBase(parent, className, title, widthDlu, heightDlu), placement(className) {}
+
+CPanel::~CPanel() {
+    placement.save(window(), shownByUser);
+}
+
 bool CPanel::create(int xDlu, int yDlu, bool visible) {
     if (window())
         return true;
@@ -246,6 +254,10 @@ bool CPanel::create(int xDlu, int yDlu, bool visible) {
     QWidget* top = parentWidget() ? parentWidget()->window() : nullptr;
     const QRect at = dialogUnitsToPixels(w->font(), xDlu, yDlu, 0, 0);
     w->move(top ? top->geometry().topLeft() + at.topLeft() : at.topLeft());
+    if (const std::optional<bool> shown = placement.restore(w)) {
+        restored = true;
+        visible = *shown;
+    }
     onInitDialog();
     if (visible)
         show();
@@ -253,13 +265,19 @@ bool CPanel::create(int xDlu, int yDlu, bool visible) {
 }
 
 void CPanel::show() {
-    if (QDialog* w = window())
+    if (QDialog* w = window()) {
+        shownByUser = true;
+        placement.markSeen();
         w->show();
+    }
 }
 
 void CPanel::hide() {
-    if (QDialog* w = window())
+    if (QDialog* w = window()) {
+        shownByUser = false;
+        placement.save(w, false);
         w->hide();
+    }
 }
 
 bool CPanel::isVisible() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Controls.h"
+#include "WindowPlacement.h"
 
 #include <QDialog>
 #include <QString>
@@ -106,21 +107,34 @@ protected:
 };
 
 // A modeless panel: made once, shown and hidden; closing it only hides it.
+// Where the user left it, and whether shown, comes back at the next start.
 class CPanel : public CDialogBase {
 public:
-    using CDialogBase::CDialogBase;
-    // Makes the window at the place (x, y) in dialog units from the parent's
-    // top-level window; does nothing when it already exists.
+    CPanel(QWidget* parent, const QString& className, const QString& title, int widthDlu,
+           int heightDlu);
+    ~CPanel() override;
+    // Makes the window where it was last left, or else at the place (x, y) in
+    // dialog units from the parent's top-level window, shown as it was left or
+    // else as visible says; does nothing when it already exists.
     bool create(int xDlu, int yDlu, bool visible);
     void show();
     void hide();
     bool isVisible() const;
     // Repaint, with the background erased.
     void invalidate();
+    // Whether it was in a place of its own when made (the stored one).
+    bool placeRestored() const { return restored; }
 
 protected:
     void onOK() override { hide(); }
     void onCancel() override { hide(); }
+
+private:
+    WindowPlacement placement;
+    // Shown or hidden as the user last chose: the program's quit closes
+    // every window without changing that.
+    bool shownByUser = false;
+    bool restored = false;
 };
 
 // The Qt window of a dialog or panel; routes buttons, Return, Escape and the

@@ -2,6 +2,8 @@
 #include "AppFixture.h"
 #include "CommandIds.h"
 #include "SettingsStore.h"
+#include "StatsPanel.h"
+#include "VisuPanel.h"
 
 #include "common/PtyPair.h"
 #include "common/TempDir.h"
@@ -9,9 +11,11 @@
 #include "Toolkit.h"
 #include <QDirIterator>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QStatusTipEvent>
@@ -358,12 +362,16 @@ TEST_F(AppFixture, CommandLineOpensTheFileOrEndsTheProgram) {
     EXPECT_TRUE(frameShown);
 }
 
+// The dialog is the toolkit's, in French whatever the desktop's language.
 TEST_F(AppFixture, OpenDialogOffersEveryFileTheReaderTakes) {
     ASSERT_TRUE(start());
     QStringList filters;
+    QStringList buttons;
     ModalWatcher watcher([&](QWidget* w) {
         if (auto* d = qobject_cast<QFileDialog*>(w)) {
             filters = d->nameFilters();
+            for (QPushButton* b : d->findChildren<QPushButton*>())
+                buttons << b->text();
             later([d] { d->reject(); });
             return true;
         }
@@ -373,6 +381,8 @@ TEST_F(AppFixture, OpenDialogOffersEveryFileTheReaderTakes) {
     EXPECT_EQ(filters.join("|").toStdString(),
               "Fichiers image (*.fit)|Fichiers FITS (*.fits)|Fichiers EIP (*.eip)|"
               "Fichiers IMG (*.img)|Tous les fichiers (*)");
+    EXPECT_TRUE(buttons.contains("&Ouvrir")) << buttons.join("|").toStdString();
+    EXPECT_TRUE(buttons.contains("Annuler")) << buttons.join("|").toStdString();
 }
 
 TEST_F(AppFixture, AboutBoxTexts) {
@@ -484,4 +494,75 @@ TEST_F(AppFixture, WindowBeyondTheSensorIsRefusedBeforeAnythingIsAllocated) {
             frame().commands().updateUI();
         }
     }
+}
+
+// The main window and every panel come back where they were, shown or hidden
+// as they were; a place on no screen any more is brought back onto one.
+TEST_F(AppFixture, WindowsComeBackWhereTheyWereLeft) {
+    ASSERT_TRUE(start());
+    frame().move(40, 30);
+    frame().resize(640, 480);
+    view().visuPanel()->window()->move(300, 200);
+    view().statsPanel()->hide();
+
+    restart();
+    EXPECT_EQ(frame().pos(), QPoint(40, 30));
+    EXPECT_EQ(frame().size(), QSize(640, 480));
+    EXPECT_EQ(view().visuPanel()->window()->pos(), QPoint(300, 200));
+    EXPECT_TRUE(view().visuPanel()->isVisible());
+    EXPECT_FALSE(view().statsPanel()->isVisible());
+    EXPECT_TRUE(view().infoPanel()->isVisible());
+
+    // A screen unplugged since: the window comes back onto the one there is.
+    theApp.exitInstance();
+    for (const char* key : {"CMainFrame_x", "CVisuPanel_x"})
+        SettingsStore::writeInt("Fenetres", key, 9000);
+    ASSERT_TRUE(start());
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    for (QWidget* w :
+         {static_cast<QWidget*>(&frame()), static_cast<QWidget*>(view().visuPanel()->window())}) {
+        EXPECT_TRUE(screen.contains(w->frameGeometry().topLeft())) << w->x();
+        EXPECT_TRUE(screen.contains(w->geometry().center())) << w->x();
+    }
+}
+
+// Night vision: off at first; on, every window (main window with its picture,
+// toolbar and status bar, panels, menus) shows only red, also at the next
+// start, until turned off.
+TEST_F(AppFixture, NightVisionIsStoredAndLeavesOnlyRedLight) {
+    TempDir dir;
+    const QString path = QString::fromStdString(dir.file("sky.fit"));
+    ASSERT_NO_FATAL_FAILURE(saveRamp(path, 300, 200));
+    auto redOnly = [](QWidget* w) {
+        const QImage shot = w->grab().toImage();
+        int others = 0, red = 0;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x) {
+                const QColor c = shot.pixelColor(x, y);
+                others += c.green() != 0 || c.blue() != 0;
+                red += c.red() > 100;
+            }
+        return others == 0 && red > 0;
+    };
+    ASSERT_TRUE(start({path}));
+    EXPECT_FALSE(redOnly(&frame()));
+    action(cmd::NightVision)->trigger();
+    EXPECT_EQ(SettingsStore::getInt("VisuPrm", "vision_nuit", 0), 1);
+
+    restart();
+    ASSERT_TRUE(theApp.openDocumentFile(path));
+    frame().commands().updateUI();
+    EXPECT_TRUE(action(cmd::NightVision)->isChecked());
+    EXPECT_TRUE(redOnly(&frame()));
+    EXPECT_TRUE(redOnly(view().visuPanel()->window()));
+    QMenu* menu = frame().menuBar()->findChildren<QMenu*>().value(0);
+    menu->popup(frame().mapToGlobal(QPoint(10, 10)));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
+    EXPECT_TRUE(redOnly(menu));
+    menu->hide();
+
+    action(cmd::NightVision)->trigger();
+    EXPECT_EQ(SettingsStore::getInt("VisuPrm", "vision_nuit", 1), 0);
+    EXPECT_FALSE(redOnly(&frame()));
+    EXPECT_FALSE(redOnly(view().visuPanel()->window()));
 }

@@ -12,6 +12,7 @@
 #include <QMouseEvent>
 #include <QSlider>
 #include <QStyleOptionSlider>
+#include <QWheelEvent>
 
 using namespace viewfiles;
 
@@ -364,4 +365,105 @@ TEST_F(DisplayView, OneImagePixelPerDevicePixelAtTheScreensScale) {
     EXPECT_EQ(shot.pixelColor(click.x() + 2, click.y()), kMagenta);
     EXPECT_NE(shot.pixelColor(click.x() - 2, click.y()), kMagenta);
     EXPECT_NE(shot.pixelColor(click.x() + 3, click.y()), kMagenta);
+}
+
+// Ctrl+wheel zooms about the pointer, whose image pixel stays under it; the
+// screen shows the bitmap already mapped, only scaled; clicks, the marker and
+// the status bar's pixel stay in image pixels.
+TEST_F(DisplayView, ZoomKeepsThePixelUnderThePointerAndTheMarkerOnItsPixel) {
+    const int width = 1000, height = 800;
+    ASSERT_TRUE(open(rampFile(width, height)));
+    frame().resize(500, 400);
+    QApplication::processEvents();
+    view().horizontalScrollBar()->setValue(100);
+    view().verticalScrollBar()->setValue(60);
+    const qint64 mapped = serial();
+    const QPoint pointer = logical(QPoint(120, 90));
+    const QPoint under = view().imagePoint(pointer);
+    auto wheel = [&](int delta, Qt::KeyboardModifiers keys) {
+        QWheelEvent e(QPointF(pointer), QPointF(view().viewport()->mapToGlobal(pointer)), QPoint(),
+                      QPoint(0, delta), Qt::NoButton, keys, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(view().viewport(), &e);
+    };
+    const struct {
+        int delta;
+        double zoom;
+    } turns[] = {{60, 1}, {60, 2}, {240, 8}, {120, 8}, {-120, 4}, {-240, 1}, {120, 2}};
+    for (const auto& t : turns) {
+        wheel(t.delta, Qt::ControlModifier);
+        EXPECT_EQ(view().zoomFactor(), t.zoom) << t.delta;
+        EXPECT_EQ(view().imagePoint(pointer), under) << t.zoom;
+    }
+    EXPECT_EQ(frame().zoomText(), QStringLiteral("Zoom 200\u00a0%"));
+
+    sendMouse(view().viewport(), QEvent::MouseMove, pointer, Qt::NoButton, Qt::NoButton);
+    const int value = doc().image.pixels[under.y() * width + under.x()];
+    EXPECT_EQ(frame().pixelText(),
+              QStringLiteral("Pixel (%1, %2) : %3").arg(under.x()).arg(under.y()).arg(value));
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(view().viewport(), &leave);
+    EXPECT_TRUE(frame().pixelText().isEmpty());
+
+    QTest::mouseClick(view().viewport(), Qt::LeftButton, {}, pointer);
+    EXPECT_EQ(view().marker(), under);
+    const QImage shot = screen();
+    const QPoint scroll = view().scrollPosition();
+    // The frame from (x - 3, y - 3) to (x + 2, y + 2) in image pixels, each
+    // two screen pixels wide, drawn one screen pixel wide.
+    const QPoint corner = (under - QPoint(3, 3)) * 2 - scroll;
+    EXPECT_EQ(shot.pixelColor(corner), kMagenta);
+    EXPECT_EQ(shot.pixelColor(corner + QPoint(11, 11)), kMagenta);
+    EXPECT_NE(shot.pixelColor(corner + QPoint(1, 1)), kMagenta);
+    EXPECT_NE(shot.pixelColor(corner + QPoint(12, 12)), kMagenta);
+    // A screen row is the bitmap's row, each pixel twice, never mapped again.
+    const QImage& bitmap = view().displayBitmap();
+    const int y = 10;
+    int differences = 0;
+    for (int x = 0; x < shot.width(); ++x)
+        if (shot.pixelColor(x, y) !=
+            bitmap.pixelColor((x + scroll.x()) / 2, height - 1 - (y + scroll.y()) / 2))
+            ++differences;
+    EXPECT_EQ(differences, 0);
+    EXPECT_EQ(serial(), mapped);
+}
+
+// The keys step the factor about the middle of the view; fitting shows the
+// whole image and keeps doing so as the window changes size.
+TEST_F(DisplayView, ZoomKeysAndFittingTheWindow) {
+    ASSERT_TRUE(open(rampFile(1000, 800)));
+    frame().resize(500, 400);
+    frame().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&frame()));
+    auto fitted = [this] {
+        return view().horizontalScrollBar()->maximum() == 0 &&
+               view().verticalScrollBar()->maximum() == 0;
+    };
+    action(cmd::ZoomFit)->trigger();
+    // The scroll bars go once the view has laid itself out again.
+    QApplication::processEvents();
+    const double small = view().zoomFactor();
+    EXPECT_LT(small, 1);
+    EXPECT_TRUE(fitted());
+    frame().resize(700, 560);
+    QApplication::processEvents();
+    EXPECT_GT(view().zoomFactor(), small);
+    EXPECT_TRUE(fitted());
+
+    const struct {
+        Qt::Key key;
+        double zoom;
+    } keys[] = {{Qt::Key_0, 1},
+                {Qt::Key_Plus, 2},
+                {Qt::Key_Equal, 4},
+                {Qt::Key_Minus, 2},
+                {Qt::Key_Minus, 1}};
+    for (const auto& k : keys) {
+        QTest::keyClick(&frame(), k.key, Qt::ControlModifier);
+        EXPECT_EQ(view().zoomFactor(), k.zoom) << k.key;
+    }
+    // At the limit, the command that would pass it is disabled.
+    for (int i = 0; i < 3; ++i)
+        action(cmd::ZoomIn)->trigger();
+    EXPECT_EQ(view().zoomFactor(), 8);
+    EXPECT_FALSE(action(cmd::ZoomIn)->isEnabled());
 }
