@@ -90,5 +90,5 @@ int CZermicDoc::writeImage(const QString& p) {
         }
     }
     return writeBmp(p, bitmap->constBits(), bitmap->width(), bitmap->height(), bpp,
-                    table.empty() ? nullptr : table.data());
+                    table.empty() ? nullptr : table.data(), bitmap->bytesPerLine());
 }

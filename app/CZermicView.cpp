@@ -31,7 +31,9 @@
 #include <utility>
 
 #include <cmath>
+#include <cstdint>
 #include <ctime>
+#include <new>
 
 namespace {
 
@@ -74,6 +76,7 @@ CZermicView::~CZermicView() {
     info.reset();
     stats.reset();
     bitmap = QImage();
+    bitmapBits = nullptr;
     cumul.reset();
 }
 
@@ -539,6 +542,7 @@ void CZermicView::onInitialUpdate() {
     }
     updateScrollBars();
     bitmap = QImage();
+    bitmapBits = nullptr;
     markerIsSet = false;
     viewport()->update();
 }
@@ -596,26 +600,37 @@ int CZermicView::displayMode() const {
 void CZermicView::createDisplayBitmap() {
     const ImageBuffer& image = doc->image;
     const DisplayMode mode = static_cast<DisplayMode>(displayMode());
-    if (bitmapChangedFlag())
-        bitmap = QImage();
-    const int width = displayBitmapWidth(image.width);
-    if (const ColourTable* table = colourTable(mode)) {
-        bitmap = QImage(width, image.height, QImage::Format_Indexed8);
-        if (!bitmap.isNull()) {
-            QList<QRgb> colours;
-            colours.reserve(256);
-            for (const PaletteEntry& e : *table)
-                colours.append(paletteArgb(e));
-            bitmap.setColorTable(colours);
-        }
-    } else {
-        bitmap = QImage(width, image.height, QImage::Format_BGR888);
-    }
-    if (bitmap.isNull())
+    bitmap = QImage();
+    bitmapBits = nullptr;
+    // Exactly the image's width on screen and in files; only the rows in
+    // memory are padded, as the mapping steps through them.
+    const std::ptrdiff_t rowBytes = displayBitmapRowBytes(mode, image.width);
+    if (image.width <= 0 || image.height <= 0 ||
+        displayBitmapRowPixels(image.width) < image.width || rowBytes > PTRDIFF_MAX / image.height)
         return;
-    // Columns past the image and, in colour mode, the rows the conversion
-    // leaves alone show level 0 of the mode rather than leftover memory.
-    bitmap.fill(0);
+    // Zeroed: the padding and, in colour mode, the rows the conversion leaves
+    // alone show level 0 of the mode rather than leftover memory.
+    auto* memory = new (std::nothrow) std::uint8_t[std::size_t(rowBytes * image.height)]();
+    if (!memory)
+        return;
+    const ColourTable* table = colourTable(mode);
+    // The bitmap frees the memory when its last copy goes.
+    bitmap = QImage(
+        memory, image.width, image.height, rowBytes,
+        table ? QImage::Format_Indexed8 : QImage::Format_BGR888,
+        [](void* m) { delete[] static_cast<std::uint8_t*>(m); }, memory);
+    if (bitmap.isNull()) {
+        delete[] memory;
+        return;
+    }
+    bitmapBits = memory;
+    if (table) {
+        QList<QRgb> colours;
+        colours.reserve(256);
+        for (const PaletteEntry& e : *table)
+            colours.append(paletteArgb(e));
+        bitmap.setColorTable(colours);
+    }
     pixelsChangedFlag() = 1;
     bitmapChangedFlag() = 0;
 }
@@ -629,7 +644,9 @@ void CZermicView::renderIfChanged() {
     levelWindow(visu ? visu->brightness() : kDefaultBrightness,
                 visu ? visu->contrast() : kDefaultContrast, lo, hi);
     mapper.setWindow(lo, hi);
-    mapper.render(static_cast<DisplayMode>(displayMode()), doc->image, bitmap.bits());
+    // Through the memory's own pointer: the bitmap's bits() would copy the
+    // memory, with rows of Qt's own length, while someone holds a copy of it.
+    mapper.render(static_cast<DisplayMode>(displayMode()), doc->image, bitmapBits);
 }
 
 const QImage* CZermicView::currentDisplayBitmap() {
@@ -712,8 +729,8 @@ void drawPage(CZermicView& view, QPrinter& printer) {
     const ImageBuffer* image = view.document() ? &view.document()->image : nullptr;
     if (image && image->pixels) {
         const QRect page = p.viewport();
-        const double scale = std::min(double(page.width()) / displayBitmapWidth(image->width),
-                                      double(page.height()) / image->height);
+        const double scale =
+            std::min(double(page.width()) / image->width, double(page.height()) / image->height);
         p.scale(scale, scale);
     }
     view.onDraw(p);

@@ -192,6 +192,8 @@ private:
     // The pixel ratio the scroll bars were set for.
     double scrollRatio = 1;
     QImage bitmap;
+    // The bitmap's pixel memory, which the mapping writes.
+    std::uint8_t* bitmapBits = nullptr;
     // The display's flags while no brightness/contrast panel holds them.
     int ownBitmapChanged = 0;
     int ownPixelsChanged = 0;

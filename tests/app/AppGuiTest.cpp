@@ -396,21 +396,22 @@ TEST_F(AppFixture, DisplayBitmapWidthRowsAndReuse) {
     ASSERT_TRUE(start());
     const struct {
         int width;
-        int bitmapWidth;
-    } widths[] = {{768, 772}, {770, 772}, {771, 772}, {772, 776}, {1, 4}};
+        int rowBytes;
+    } widths[] = {{768, 768}, {770, 772}, {771, 772}, {772, 772}, {1, 4}};
     for (const auto& w : widths) {
         fillRamp(doc().image, w.width, 3);
         view().onInitialUpdate();
         const QImage* b = view().currentDisplayBitmap();
         ASSERT_NE(b, nullptr);
-        EXPECT_EQ(b->width(), w.bitmapWidth) << w.width;
+        EXPECT_EQ(b->width(), w.width);
+        EXPECT_EQ(b->bytesPerLine(), w.rowBytes) << w.width;
         EXPECT_EQ(b->height(), 3);
         EXPECT_EQ(b->format(), QImage::Format_Indexed8);
-        // Row 0 of the image (white) is the last row in memory; the columns
-        // past the image stay black.
+        // Row 0 of the image (white) is the last row in memory; the row's
+        // padding stays black.
         EXPECT_EQ(b->constScanLine(2)[0], 255);
         EXPECT_EQ(b->constScanLine(0)[0], 0);
-        EXPECT_EQ(b->constScanLine(2)[w.bitmapWidth - 1], 0);
+        EXPECT_EQ(b->constScanLine(2)[w.rowBytes - 1], w.rowBytes > w.width ? 0 : 255);
     }
 
     // A repaint that changes nothing reuses the bitmap and its pixels.
