@@ -286,6 +286,7 @@ void CZermicView::onAcquire() {
     ImageBuffer& image = doc->image;
     image.invalidateStats();
     doc->acquisitionTime = imageTime();
+    showStackCount(0);
     onInitialUpdate();
     onNewImage();
     viewport()->update();
@@ -347,6 +348,9 @@ void CZermicView::acquireOne() {
     ImageBuffer& image = doc->image;
     doc->acquisitionTime = imageTime();
     image.invalidateStats();
+    // In an accumulation the stack's count stays until the image is added.
+    if (!loop.accumulating)
+        showStackCount(0);
     onInitialUpdate();
     viewport()->update();
     // The last counted image stops the run inside afterAcquisition; the stop
@@ -358,8 +362,12 @@ void CZermicView::acquireOne() {
 }
 
 bool CZermicView::sameSizeAsSum(const ImageBuffer& image) const {
-    const ImageBuffer& sum = cumul->accumulator;
-    return image.pixels && sum.pixels && image.width == sum.width && image.height == sum.height;
+    return cumul->stack.sameSize(image);
+}
+
+void CZermicView::showStackCount(int images) {
+    if (info)
+        info->showStack(images);
 }
 
 void CZermicView::onTimer(int) {
@@ -378,8 +386,10 @@ void CZermicView::onTimer(int) {
         imageAwaitingAdd = false;
         if (cumul->addImage() == CCumul::Step::SizeMismatch)
             stopLoop();
+        else
+            showStackCount(cumul->imageCount);
     }
-    // After the accumulation's step the document holds the sum.
+    // After the accumulation's step the document holds the stack.
     onNewImage();
     stepRunning = false;
 }
@@ -399,20 +409,21 @@ void CZermicView::stopLoop() {
     if (loop.accumulating) {
         loop.accumulating = false;
         if (cumul) {
-            // The sum of the run is what stays on screen: the last counted
+            // The stack of the run is what stays on screen: the last counted
             // image is added first; a failed readout or a user stop puts the
-            // sum so far back.
+            // stack so far back.
             bool stored = imageAwaitingAdd ? cumul->addImage() != CCumul::Step::SizeMismatch
-                                           : cumul->storeSum();
-            if (!stored && cumul->accumulator.pixels) {
-                // The document holds a file opened during the run: the sum
+                                           : cumul->storeMean();
+            if (!stored && cumul->stack.holdsImages()) {
+                // The document holds a file opened during the run: the stack
                 // replaces it in an untitled document, so no save can write
-                // the sum over that file.
+                // the stack over that file.
                 table.send(cmd::FileNew);
-                doc->resizeImage(cumul->accumulator.width, cumul->accumulator.height);
-                stored = cumul->storeSum();
+                doc->resizeImage(cumul->stack.width, cumul->stack.height);
+                stored = cumul->storeMean();
             }
             if (stored) {
+                showStackCount(cumul->imageCount);
                 doc->image.invalidateStats();
                 onInitialUpdate();
                 onNewImage();
@@ -446,6 +457,7 @@ void CZermicView::startCumul() {
     }
     cumul = std::make_unique<CCumul>(doc->image);
     cumul->beginCumul(markerPoint.x(), markerPoint.y(), markerWasSet);
+    showStackCount(cumul->imageCount);
     // The first image is the sum's start: a stop before the next one must not
     // add it a second time.
     imageAwaitingAdd = false;

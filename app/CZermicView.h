@@ -44,7 +44,10 @@ public:
     // Run after start-up, "Nouveau", an open and every acquisition.
     void onInitialUpdate();
     // An image opened from a file is in the document.
-    void onImageOpened() { onNewImage(); }
+    void onImageOpened() {
+        showStackCount(0);
+        onNewImage();
+    }
 
     // Camera dialog, information panel, settings upload.
     void getCameraParameters();
@@ -146,6 +149,8 @@ private:
     void acquireOne();
     // Whether the image has the accumulator's size (an accumulator must exist).
     bool sameSizeAsSum(const ImageBuffer& image) const;
+    // Images in the stack the document shows, 0 for a single image.
+    void showStackCount(int images);
     void createPanels();
     int& bitmapChangedFlag();
     int& pixelsChangedFlag();

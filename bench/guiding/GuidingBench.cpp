@@ -78,15 +78,34 @@ void BM_MeasureCentroidZone(benchmark::State& state) {
 BENCHMARK(BM_MeasureCentroidZone)->Arg(10)->Arg(32)->Arg(256);
 
 void BM_AddShiftedFullFrame(benchmark::State& state) {
-    ImageBuffer acc, src;
-    fill(acc, 4, 8000);
+    ImageBuffer first, src;
+    fill(first, 4, 8000);
     fill(src, 5, 8000);
+    StackSum stack;
+    stack.start(first);
     for (auto _ : state) {
-        addShifted(acc, src, 3, -2);
+        addShifted(stack, src, 3, -2);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * (kWidth - 3) * (kHeight - 2));
 }
 BENCHMARK(BM_AddShiftedFullFrame);
+
+// The document's picture of the stack after every image.
+void BM_StackMeanFullFrame(benchmark::State& state) {
+    ImageBuffer first, out;
+    fill(first, 4, 8000);
+    fill(out, 5, 0);
+    StackSum stack;
+    stack.start(first);
+    for (int i = 0; i < 7; ++i)
+        addShifted(stack, first, 3, -2);
+    for (auto _ : state) {
+        stack.writeMean(out);
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * kWidth * kHeight);
+}
+BENCHMARK(BM_StackMeanFullFrame);
 
 } // namespace
