@@ -41,6 +41,8 @@ bool CZermicDoc::onOpenDocument(const QString& p) {
     }
     setPathName(p);
     modified = false;
+    // Whatever the file's header says, the camera's record is not its own.
+    observation.reset();
     return true;
 }
 
@@ -60,7 +62,8 @@ bool CZermicDoc::onSaveDocument(const QString& p) {
 
 int CZermicDoc::writeFitsImage(const QString& p, std::optional<AcqExposure> exposure) {
     const WaitCursor wait;
-    const int r = saveFits(p, image, acquisitionTime, exposure);
+    const FitsObservation* standard = observation && fullFitsHeaders() ? &*observation : nullptr;
+    const int r = saveFits(p, image, acquisitionTime, exposure, standard);
     if (r == 0)
         modified = false;
     return r;

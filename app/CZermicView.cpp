@@ -52,6 +52,13 @@ const QColor kCurrentColour(0, 255, 0);
 const QColor kMarkerColour(255, 0, 255);
 constexpr int kMarkerHalfSide = 3;
 
+// The record of the image the camera has just read: its exposure started at
+// the request, with the parameters it was taken with.
+FitsObservation observationOf(const CCamera& cam) {
+    const AcqPrm& p = cam.parameters();
+    return FitsObservation{cam.acqTime, p.pause_s, p.pause_cs, p.binning, p.img_x0, p.img_y0};
+}
+
 QString outOfMemoryMessage() {
     return QStringLiteral("Mémoire insuffisante.");
 }
@@ -286,6 +293,7 @@ void CZermicView::onAcquire() {
     ImageBuffer& image = doc->image;
     image.invalidateStats();
     doc->acquisitionTime = imageTime();
+    doc->observation = observationOf(cam);
     showStackCount(0);
     onInitialUpdate();
     onNewImage();
@@ -347,6 +355,7 @@ void CZermicView::acquireOne() {
         table.send(cmd::FileNew);
     ImageBuffer& image = doc->image;
     doc->acquisitionTime = imageTime();
+    doc->observation = observationOf(cam);
     image.invalidateStats();
     // In an accumulation the stack's count stays until the image is added.
     if (!loop.accumulating)

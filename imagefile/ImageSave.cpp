@@ -2,6 +2,12 @@
 
 #include "ImageBuffer.h"
 #include "SafeFileWriter.h"
+#include "SettingsStore.h"
+
+namespace {
+constexpr const char* kFitsSection = "FitsPrm";
+constexpr const char* kFullHeadersKey = "entetes_complets";
+} // namespace
 
 bool isBmpName(const QString& path) {
     return path.contains(QLatin1String(".BMP"), Qt::CaseSensitive) ||
@@ -23,16 +29,24 @@ FitsHeader fitsHeaderFor(const ImageBuffer& image, std::time_t acquisitionTime) 
 }
 
 int saveFits(const QString& path, ImageBuffer& image, std::time_t acquisitionTime,
-             std::optional<AcqExposure> exposure) {
+             std::optional<AcqExposure> exposure, const FitsObservation* observation) {
     if (!image.pixels || image.width <= 0 || image.height < 0)
         return 1;
     const FitsHeader header = fitsHeaderFor(image, acquisitionTime);
     SafeFileWriter out(path);
     if (!out.file())
         return 1;
-    if (header.writeFits(out.file(), image.pixels, exposure) != 0)
+    if (header.writeFits(out.file(), image.pixels, exposure, observation) != 0)
         return out.failure();
     return out.commit() ? 0 : out.failure();
+}
+
+bool fullFitsHeaders() {
+    return SettingsStore::getInt(kFitsSection, kFullHeadersKey, 0) != 0;
+}
+
+void setFullFitsHeaders(bool on) {
+    SettingsStore::writeInt(kFitsSection, kFullHeadersKey, on ? 1 : 0);
 }
 
 QString imageSaveFailedMessage(const QString& path, bool previousKept) {

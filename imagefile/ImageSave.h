@@ -26,8 +26,15 @@ FitsHeader fitsHeaderFor(const ImageBuffer& image, std::time_t acquisitionTime);
 // disk full, path naming a folder...), 2 on a failure while rewriting it in
 // place. The image's pixels are unchanged on return. `exposure`, when given,
 // is the exposure the image was taken with (see FitsHeader::writeFits).
+// `observation`, when given, adds the standard cards other software reads.
 int saveFits(const QString& path, ImageBuffer& image, std::time_t acquisitionTime,
-             std::optional<AcqExposure> exposure = std::nullopt);
+             std::optional<AcqExposure> exposure = std::nullopt,
+             const FitsObservation* observation = nullptr);
+
+// "En-têtes FITS complets": whether the document's FITS saves carry the
+// standard cards (off in an empty store, so files stay as they always were).
+bool fullFitsHeaders();
+void setFullFitsHeaders(bool on);
 
 // Texts for the user when a save fails or has nothing to write. The failure
 // says the previous file was kept only when there was one and it was.

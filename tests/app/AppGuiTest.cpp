@@ -118,6 +118,12 @@ TEST_F(AppFixture, MenusKeysPromptsAndToolbar) {
          "Enregistrer"},
         {cmd::EditCut, "&Couper", QKeySequence("Ctrl+X"),
          "Supprime la sélection et la place dans le Presse-papiers", "Copier"},
+        {cmd::FullFitsHeaders,
+         "En-têtes FITS complets",
+         {},
+         "Ajoute aux fichiers FITS la date, la pose, le binning et la caméra lisibles par les "
+         "autres logiciels",
+         "En-têtes FITS complets"},
     };
     for (const auto& c : commands) {
         SCOPED_TRACE(c.id);
@@ -210,8 +216,9 @@ TEST_F(AppFixture, MenuItemsShowTheirTextsAndKeysOnceAndTheKeysWork) {
               "Stop Séquence (F12)|Demarrer Cumul (Ctrl+F10)");
     EXPECT_EQ(menus["&Edition"].join("|").toStdString(),
               "&Annuler\tCtrl+Z|&Couper\tCtrl+X|&Copier\tCtrl+C|C&oller\tCtrl+V");
-    EXPECT_EQ(menus["&Fichier"].mid(0, 3).join("|").toStdString(),
-              "&Nouveau\tCtrl+N|&Ouvrir...\tCtrl+O|&Enregistrer\tCtrl+S");
+    EXPECT_EQ(menus["&Fichier"].mid(0, 5).join("|").toStdString(),
+              "&Nouveau\tCtrl+N|&Ouvrir...\tCtrl+O|&Enregistrer\tCtrl+S|En&registrer sous...|"
+              "En-têtes FITS complets");
 
     // Ctrl+B, shown only in the item's own text, still opens the camera dialog.
     QStringList opened;
