@@ -47,10 +47,11 @@ void StackSum::writeMean(ImageBuffer& out) const {
         return;
     const std::size_t n = std::size_t(std::int64_t(width) * height);
     for (std::size_t i = 0; i < n; ++i) {
-        // Every pixel has at least the first image; the mean of 16-bit values
-        // stays within 16 bits.
+        // Every pixel has at least the first image. At most 65535 images of
+        // 65535 plus half a count stays within 32 bits, and the mean of 16-bit
+        // values within 16.
         const std::uint32_t c = counts[i];
-        out.pixels[i] = static_cast<unsigned short>((std::uint64_t(sums[i]) + c / 2) / c);
+        out.pixels[i] = static_cast<unsigned short>((sums[i] + c / 2) / c);
     }
 }
 
