@@ -1,7 +1,7 @@
 #include "CInfoPanel.h"
 
 namespace {
-enum Control { Size = 1009, Exposure = 1011, Sequence = 1012, Spare1 = 1013, Spare2 = 1014 };
+enum Control { Size = 1009, Exposure = 1011, Sequence = 1012, Spare1 = 1013, Stack = 1014 };
 }
 
 CInfoPanel::CInfoPanel(QWidget* parent)
@@ -20,7 +20,7 @@ void CInfoPanel::createControls(ControlBuilder& b) {
     b.edit(Sequence, 9, 59, 43, 12, centred, true);
     b.edit(Spare1, 9, 73, 43, 12, centred, true);
     b.group(QStringLiteral("Info"), 4, 93, 53, 26);
-    b.edit(Spare2, 9, 104, 43, 12, centred, true);
+    b.edit(Stack, 9, 104, 43, 12, centred, true);
 }
 
 void CInfoPanel::doDataExchange(DataExchange& dx) {
@@ -28,7 +28,7 @@ void CInfoPanel::doDataExchange(DataExchange& dx) {
     dx.text(Exposure, exposure);
     dx.text(Sequence, sequence);
     dx.text(Spare1, spare1);
-    dx.text(Spare2, spare2);
+    dx.text(Stack, stack);
 }
 
 void CInfoPanel::showSize(int width, int height, float exposureSeconds) {
@@ -44,6 +44,11 @@ void CInfoPanel::showCount(int n) {
 
 void CInfoPanel::showProgress(int n, int total) {
     sequence = QString::asprintf("%d/%d", n, total);
+    refill();
+}
+
+void CInfoPanel::showStack(int images) {
+    stack = images > 0 ? QStringLiteral("Cumul : %1").arg(images) : QString();
     refill();
 }
 

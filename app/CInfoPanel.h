@@ -16,12 +16,14 @@ public:
     void showSize(int width, int height, float exposureSeconds);
     void showCount(int n);
     void showProgress(int n, int total);
+    // Images in the stack the document shows; 0 when it shows a single image.
+    void showStack(int images);
 
     QString size;
     QString exposure;
     QString sequence;
-    QString spare1; // nothing fills the two spare fields
-    QString spare2;
+    QString spare1; // nothing fills this spare field
+    QString stack;
 
     static constexpr int kDialogId = 138;
 

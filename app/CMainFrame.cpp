@@ -90,6 +90,11 @@ void CMainFrame::defineCommands() {
          "En&registrer sous...",
          "Enregistre le document actif sous un nouveau nom\nEnregistrer sous",
          {}},
+        {cmd::FullFitsHeaders,
+         "En-têtes FITS complets",
+         "Ajoute aux fichiers FITS la date, la pose, le binning et la caméra lisibles par les "
+         "autres logiciels\nEn-têtes FITS complets",
+         {}},
         {cmd::FilePrint,
          "&Imprimer...\tCtrl+P",
          "Imprime le document actif\nImprimer",
@@ -236,8 +241,8 @@ void CMainFrame::buildMenus() {
     };
     QMenu* file = menuBar()->addMenu(QStringLiteral("&Fichier"));
     file->setObjectName(QStringLiteral("menuFichier"));
-    add(file, {cmd::FileNew, cmd::FileOpen, cmd::FileSave, cmd::FileSaveAs, 0, cmd::FilePrint,
-               cmd::FilePrintPreview, cmd::FilePrintSetup, 0});
+    add(file, {cmd::FileNew, cmd::FileOpen, cmd::FileSave, cmd::FileSaveAs, cmd::FullFitsHeaders, 0,
+               cmd::FilePrint, cmd::FilePrintPreview, cmd::FilePrintSetup, 0});
     for (int i = 0; i < kRecentFileCount; ++i)
         file->addAction(table.action(cmd::FileMru1 + i));
     add(file, {0, cmd::AppExit});

@@ -6,6 +6,7 @@
 #include "CZermicView.h"
 #include "CommandIds.h"
 #include "ImageFileReader.h"
+#include "ImageSave.h"
 #include "SettingsStore.h"
 #include "Toolkit.h"
 
@@ -106,6 +107,8 @@ void CZermicApp::setHandlers() {
     t.setHandler(cmd::FileSave, [this] { onFileSave(); });
     t.setHandler(cmd::FileSaveAs, [this] { onFileSaveAs(); });
     t.setHandler(cmd::FilePrintSetup, [this] { view()->printerSetup(); });
+    t.setHandler(cmd::FullFitsHeaders, [] { setFullFitsHeaders(!fullFitsHeaders()); });
+    t.setCheckRule(cmd::FullFitsHeaders, [] { return fullFitsHeaders(); });
     t.setHandler(cmd::AppAbout, [this] { onAppAbout(); });
     for (int i = 0; i < kRecentFileCount; ++i) {
         t.setHandler(cmd::FileMru1 + i, [this, i] { onOpenRecent(i); });

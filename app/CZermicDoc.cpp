@@ -41,6 +41,8 @@ bool CZermicDoc::onOpenDocument(const QString& p) {
     }
     setPathName(p);
     modified = false;
+    // Whatever the file's header says, the camera's record is not its own.
+    observation.reset();
     return true;
 }
 
@@ -61,7 +63,8 @@ bool CZermicDoc::onSaveDocument(const QString& p) {
 int CZermicDoc::writeFitsImage(const QString& p, std::optional<AcqExposure> exposure,
                                SafeFileWriter::Existing existing) {
     const WaitCursor wait;
-    const int r = saveFits(p, image, acquisitionTime, exposure, existing);
+    const FitsObservation* standard = observation && fullFitsHeaders() ? &*observation : nullptr;
+    const int r = saveFits(p, image, acquisitionTime, exposure, existing, standard);
     if (r == 0)
         modified = false;
     return r;
@@ -91,5 +94,5 @@ int CZermicDoc::writeImage(const QString& p) {
         }
     }
     return writeBmp(p, bitmap->constBits(), bitmap->width(), bitmap->height(), bpp,
-                    table.empty() ? nullptr : table.data());
+                    table.empty() ? nullptr : table.data(), bitmap->bytesPerLine());
 }

@@ -17,6 +17,8 @@ class CZermicDoc {
 public:
     std::int32_t acquisitionTime = 0; // seconds since 1970 UTC
     ImageBuffer image;
+    // How the camera took the image; none for an image read from a file.
+    std::optional<FitsObservation> observation;
 
     CZermicDoc() = default;
     CZermicDoc(const CZermicDoc&) = delete;

@@ -35,8 +35,10 @@
 #include <utility>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <new>
 
 namespace {
 
@@ -59,6 +61,13 @@ const QColor kMarkerColour(255, 0, 255);
 constexpr int kMarkerHalfSide = 3;
 // A wheel notch, in eighths of a degree.
 constexpr int kWheelNotch = 120;
+
+// The record of the image the camera has just read: its exposure started at
+// the request, with the parameters it was taken with.
+FitsObservation observationOf(const CCamera& cam) {
+    const AcqPrm& p = cam.parameters();
+    return FitsObservation{cam.acqTime, p.pause_s, p.pause_cs, p.binning, p.img_x0, p.img_y0};
+}
 
 QString outOfMemoryMessage() {
     return QStringLiteral("Mémoire insuffisante.");
@@ -90,6 +99,7 @@ CZermicView::~CZermicView() {
     info.reset();
     stats.reset();
     bitmap = QImage();
+    bitmapBits = nullptr;
     cumul.reset();
 }
 
@@ -316,6 +326,8 @@ void CZermicView::onAcquire() {
     ImageBuffer& image = doc->image;
     image.invalidateStats();
     doc->acquisitionTime = imageTime();
+    doc->observation = observationOf(cam);
+    showStackCount(0);
     onInitialUpdate();
     onNewImage();
     viewport()->update();
@@ -376,7 +388,11 @@ void CZermicView::acquireOne() {
         table.send(cmd::FileNew);
     ImageBuffer& image = doc->image;
     doc->acquisitionTime = imageTime();
+    doc->observation = observationOf(cam);
     image.invalidateStats();
+    // In an accumulation the stack's count stays until the image is added.
+    if (!loop.accumulating)
+        showStackCount(0);
     onInitialUpdate();
     viewport()->update();
     // The last counted image stops the run inside afterAcquisition; the stop
@@ -388,8 +404,12 @@ void CZermicView::acquireOne() {
 }
 
 bool CZermicView::sameSizeAsSum(const ImageBuffer& image) const {
-    const ImageBuffer& sum = cumul->accumulator;
-    return image.pixels && sum.pixels && image.width == sum.width && image.height == sum.height;
+    return cumul->stack.sameSize(image);
+}
+
+void CZermicView::showStackCount(int images) {
+    if (info)
+        info->showStack(images);
 }
 
 void CZermicView::onTimer(int) {
@@ -408,8 +428,10 @@ void CZermicView::onTimer(int) {
         imageAwaitingAdd = false;
         if (cumul->addImage() == CCumul::Step::SizeMismatch)
             stopLoop();
+        else
+            showStackCount(cumul->imageCount);
     }
-    // After the accumulation's step the document holds the sum.
+    // After the accumulation's step the document holds the stack.
     onNewImage();
     stepRunning = false;
 }
@@ -429,20 +451,21 @@ void CZermicView::stopLoop() {
     if (loop.accumulating) {
         loop.accumulating = false;
         if (cumul) {
-            // The sum of the run is what stays on screen: the last counted
+            // The stack of the run is what stays on screen: the last counted
             // image is added first; a failed readout or a user stop puts the
-            // sum so far back.
+            // stack so far back.
             bool stored = imageAwaitingAdd ? cumul->addImage() != CCumul::Step::SizeMismatch
-                                           : cumul->storeSum();
-            if (!stored && cumul->accumulator.pixels) {
-                // The document holds a file opened during the run: the sum
+                                           : cumul->storeMean();
+            if (!stored && cumul->stack.holdsImages()) {
+                // The document holds a file opened during the run: the stack
                 // replaces it in an untitled document, so no save can write
-                // the sum over that file.
+                // the stack over that file.
                 table.send(cmd::FileNew);
-                doc->resizeImage(cumul->accumulator.width, cumul->accumulator.height);
-                stored = cumul->storeSum();
+                doc->resizeImage(cumul->stack.width, cumul->stack.height);
+                stored = cumul->storeMean();
             }
             if (stored) {
+                showStackCount(cumul->imageCount);
                 doc->image.invalidateStats();
                 onInitialUpdate();
                 onNewImage();
@@ -476,6 +499,7 @@ void CZermicView::startCumul() {
     }
     cumul = std::make_unique<CCumul>(doc->image);
     cumul->beginCumul(markerPoint.x(), markerPoint.y(), markerWasSet);
+    showStackCount(cumul->imageCount);
     // The first image is the sum's start: a stop before the next one must not
     // add it a second time.
     imageAwaitingAdd = false;
@@ -581,6 +605,7 @@ void CZermicView::onInitialUpdate() {
     else
         updateScrollBars();
     bitmap = QImage();
+    bitmapBits = nullptr;
     markerIsSet = false;
     viewport()->update();
     showPixelUnderCursor();
@@ -708,26 +733,37 @@ int CZermicView::displayMode() const {
 void CZermicView::createDisplayBitmap() {
     const ImageBuffer& image = doc->image;
     const DisplayMode mode = static_cast<DisplayMode>(displayMode());
-    if (bitmapChangedFlag())
-        bitmap = QImage();
-    const int width = displayBitmapWidth(image.width);
-    if (const ColourTable* table = colourTable(mode)) {
-        bitmap = QImage(width, image.height, QImage::Format_Indexed8);
-        if (!bitmap.isNull()) {
-            QList<QRgb> colours;
-            colours.reserve(256);
-            for (const PaletteEntry& e : *table)
-                colours.append(paletteArgb(e));
-            bitmap.setColorTable(colours);
-        }
-    } else {
-        bitmap = QImage(width, image.height, QImage::Format_BGR888);
-    }
-    if (bitmap.isNull())
+    bitmap = QImage();
+    bitmapBits = nullptr;
+    // Exactly the image's width on screen and in files; only the rows in
+    // memory are padded, as the mapping steps through them.
+    const std::ptrdiff_t rowBytes = displayBitmapRowBytes(mode, image.width);
+    if (image.width <= 0 || image.height <= 0 ||
+        displayBitmapRowPixels(image.width) < image.width || rowBytes > PTRDIFF_MAX / image.height)
         return;
-    // Columns past the image and, in colour mode, the rows the conversion
-    // leaves alone show level 0 of the mode rather than leftover memory.
-    bitmap.fill(0);
+    // Zeroed: the padding and, in colour mode, the rows the conversion leaves
+    // alone show level 0 of the mode rather than leftover memory.
+    auto* memory = new (std::nothrow) std::uint8_t[std::size_t(rowBytes * image.height)]();
+    if (!memory)
+        return;
+    const ColourTable* table = colourTable(mode);
+    // The bitmap frees the memory when its last copy goes.
+    bitmap = QImage(
+        memory, image.width, image.height, rowBytes,
+        table ? QImage::Format_Indexed8 : QImage::Format_BGR888,
+        [](void* m) { delete[] static_cast<std::uint8_t*>(m); }, memory);
+    if (bitmap.isNull()) {
+        delete[] memory;
+        return;
+    }
+    bitmapBits = memory;
+    if (table) {
+        QList<QRgb> colours;
+        colours.reserve(256);
+        for (const PaletteEntry& e : *table)
+            colours.append(paletteArgb(e));
+        bitmap.setColorTable(colours);
+    }
     pixelsChangedFlag() = 1;
     bitmapChangedFlag() = 0;
 }
@@ -741,7 +777,12 @@ void CZermicView::renderIfChanged() {
     levelWindow(visu ? visu->brightness() : kDefaultBrightness,
                 visu ? visu->contrast() : kDefaultContrast, lo, hi);
     mapper.setWindow(lo, hi);
-    mapper.render(static_cast<DisplayMode>(displayMode()), doc->image, bitmap.bits());
+    // Through the memory's own pointer: the bitmap's bits() would copy the
+    // memory, with rows of Qt's own length, while someone holds a copy of it.
+    mapper.render(static_cast<DisplayMode>(displayMode()), doc->image, bitmapBits);
+    // Written behind the bitmap's back, so its cache key stays: the shrunk
+    // picture must be made again.
+    shrunk = QImage();
 }
 
 const QImage* CZermicView::currentDisplayBitmap() {
@@ -852,8 +893,8 @@ void drawPage(CZermicView& view, QPrinter& printer) {
     const ImageBuffer* image = view.document() ? &view.document()->image : nullptr;
     if (image && image->pixels) {
         const QRect page = p.viewport();
-        const double scale = std::min(double(page.width()) / displayBitmapWidth(image->width),
-                                      double(page.height()) / image->height);
+        const double scale =
+            std::min(double(page.width()) / image->width, double(page.height()) / image->height);
         p.scale(scale, scale);
     }
     view.onDraw(p);

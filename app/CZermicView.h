@@ -45,7 +45,10 @@ public:
     // Run after start-up, "Nouveau", an open and every acquisition.
     void onInitialUpdate();
     // An image opened from a file is in the document.
-    void onImageOpened() { onNewImage(); }
+    void onImageOpened() {
+        showStackCount(0);
+        onNewImage();
+    }
 
     // Camera dialog, information panel, settings upload.
     void getCameraParameters();
@@ -153,6 +156,8 @@ private:
     void acquireOne();
     // Whether the image has the accumulator's size (an accumulator must exist).
     bool sameSizeAsSum(const ImageBuffer& image) const;
+    // Images in the stack the document shows, 0 for a single image.
+    void showStackCount(int images);
     void createPanels();
     int& bitmapChangedFlag();
     int& pixelsChangedFlag();
@@ -211,6 +216,8 @@ private:
     // The pixel ratio the scroll bars were set for.
     double scrollRatio = 1;
     QImage bitmap;
+    // The bitmap's pixel memory, which the mapping writes.
+    std::uint8_t* bitmapBits = nullptr;
     // The display's flags while no brightness/contrast panel holds them.
     int ownBitmapChanged = 0;
     int ownPixelsChanged = 0;

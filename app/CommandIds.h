@@ -47,6 +47,7 @@ constexpr int ZoomOut = 32806;
 constexpr int ZoomActualSize = 32807;
 constexpr int ZoomFit = 32808;
 constexpr int NightVision = 32809;
+constexpr int FullFitsHeaders = 32810;
 constexpr int GuidingStart = 1047; // guiding panel buttons
 constexpr int GuidingStop = 1048;
 } // namespace cmd

@@ -15,16 +15,18 @@ inline int bitsPerPixel(DisplayMode mode) {
     return mode == DisplayMode::Colour ? 24 : 8;
 }
 
-// The display bitmap is 1 to 4 pixels wider than the image and a multiple of 4
-// wide, so 8-bit and 24-bit rows need no padding. The classic rule masks the
-// width with 0x7FFC, which for images 32768 pixels wide or more gives a bitmap
-// narrower than the image and makes the mapping write past it; clearing only
-// the two low bits gives the same width below 32768 and stays safe above.
-inline int displayBitmapWidth(int imageWidth) {
-    return (imageWidth & ~3) + 4;
+// The display bitmap is exactly as wide as the image; in memory its rows are
+// padded to a multiple of 4 pixels, so that 8-bit rows and 24-bit rows both
+// start on 4-byte boundaries and a 24-bit row is still a whole number of
+// pixels (the mapping steps through rows in pixels of the mode). The padding
+// is never shown nor written to a file.
+inline int displayBitmapRowPixels(int imageWidth) {
+    // Unsigned, so that a width too large for any bitmap gives a value below
+    // it (which the view refuses) rather than an overflow.
+    return imageWidth <= 0 ? 0 : int(((unsigned(imageWidth) - 1u) | 3u) + 1u);
 }
 
 // Bytes in one bitmap row (the stride the mapping functions use).
 inline std::ptrdiff_t displayBitmapRowBytes(DisplayMode mode, int imageWidth) {
-    return std::ptrdiff_t(displayBitmapWidth(imageWidth)) * (bitsPerPixel(mode) / 8);
+    return std::ptrdiff_t(displayBitmapRowPixels(imageWidth)) * (bitsPerPixel(mode) / 8);
 }

@@ -222,7 +222,7 @@ void LevelMapper::demosaicColour(const unsigned short* pixels, int width, int he
 void LevelMapper::render(DisplayMode mode, const ImageBuffer& image, std::uint8_t* bits) const {
     if (!bits || image.pixelCount() == 0)
         return;
-    const int bitmapWidth = displayBitmapWidth(image.width);
+    const int bitmapWidth = displayBitmapRowPixels(image.width);
     if (mode == DisplayMode::Colour)
         demosaicColour(image.pixels, image.width, image.height, bitmapWidth, bits);
     else

@@ -51,9 +51,9 @@ public:
     void demosaicColour(const unsigned short* pixels, int width, int height, int bitmapWidth,
                         std::uint8_t* bits) const;
 
-    // The view's recomputation: the mode's mapping of the whole image into a
-    // bitmap of displayBitmapWidth(image.width) x image.height. Does nothing
-    // without pixels or bits.
+    // The view's recomputation: the mode's mapping of the whole image into its
+    // display bitmap, rows displayBitmapRowPixels(image.width) pixels apart.
+    // Does nothing without pixels or bits.
     void render(DisplayMode mode, const ImageBuffer& image, std::uint8_t* bits) const;
 
 private:

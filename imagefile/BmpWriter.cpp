@@ -27,16 +27,20 @@ void put32(unsigned char* p, std::uint32_t v) {
 } // namespace
 
 int writeBmp(const QString& path, const unsigned char* bits, int width, int height,
-             int bitsPerPixel, const unsigned char* colourTable) {
+             int bitsPerPixel, const unsigned char* colourTable, long long sourceRowBytes) {
     if (!bits || width <= 0 || height <= 0)
         return 1;
     if (bitsPerPixel != 24 && !(bitsPerPixel == 8 && colourTable))
         return 1;
-    const long long sourceRow = bmpRowBytes(width, bitsPerPixel);
     const long long fileRow = bmpRowBytes(width, 24);
-    const long long fileSize = kPixelOffset + fileRow * height;
-    if (fileSize > 0xFFFFFFFFll)
+    const long long sourceRow =
+        sourceRowBytes > 0 ? sourceRowBytes : bmpRowBytes(width, bitsPerPixel);
+    if (sourceRow < static_cast<long long>(width) * (bitsPerPixel / 8))
+        return 1; // rows that overlap
+    // The size field is 32 bits (checked before multiplying, which could overflow).
+    if (fileRow > (0xFFFFFFFFll - kPixelOffset) / height)
         return 1;
+    const long long fileSize = kPixelOffset + fileRow * height;
 
     unsigned char header[kPixelOffset] = {};
     header[0] = 'B';
@@ -54,17 +58,22 @@ int writeBmp(const QString& path, const unsigned char* bits, int width, int heig
     if (!file)
         return 1;
     bool ok = std::fwrite(header, 1, sizeof header, file) == sizeof header;
-    if (bitsPerPixel == 24) {
+    if (bitsPerPixel == 24 && sourceRow == fileRow) {
         // Rows are already in file order and padding.
         const std::size_t bytes = std::size_t(fileRow * height);
         ok = ok && std::fwrite(bits, 1, bytes, file) == bytes;
     } else {
+        // One row at a time; the row's padding stays zero.
         std::vector<unsigned char> row(std::size_t(fileRow), 0);
         for (int y = 0; y < height && ok; ++y) {
             const unsigned char* in = bits + sourceRow * y;
-            unsigned char* px = row.data();
-            for (int x = 0; x < width; ++x, px += 3)
-                std::memcpy(px, colourTable + in[x] * kColourEntrySize, 3);
+            if (bitsPerPixel == 24) {
+                std::memcpy(row.data(), in, 3 * std::size_t(width));
+            } else {
+                unsigned char* px = row.data();
+                for (int x = 0; x < width; ++x, px += 3)
+                    std::memcpy(px, colourTable + in[x] * kColourEntrySize, 3);
+            }
             ok = std::fwrite(row.data(), 1, row.size(), file) == row.size();
         }
     }

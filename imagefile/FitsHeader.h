@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <ctime>
 #include <optional>
 
 // The exposure an image was taken with when it is not the stored one (a
@@ -9,6 +10,18 @@
 struct AcqExposure {
     int seconds = 0;
     int hundredths = 0;
+};
+
+// What is known of how a camera image was taken, for the standard cards other
+// astronomy software reads (DATE-OBS, EXPTIME, binning, subframe origin,
+// instrument, image type). An image read from a file carries none of it.
+struct FitsObservation {
+    std::time_t start = 0; // start of the exposure, seconds since 1970 UTC; 0: unknown
+    int exposureSeconds = 0;
+    int exposureHundredths = 0;
+    int binning = 1;
+    int originX = 0; // window origin on the sensor, binned pixels
+    int originY = 0;
 };
 
 // The integer header of a 16-bit FITS image, shared by the writer, the reader
@@ -30,13 +43,15 @@ struct FitsHeader {
 
     // Writes the header block (with the ACQ comment group taken from the
     // AcqPrm settings at this moment, the exposure cards from `exposure` when
+    // given, and after that group the standard cards of `observation` when
     // given), naxis1 x naxis2 big-endian values and
     // the zero padding, from the current position of an open binary stream.
     // The pixels are byte-swapped in place for the write and swapped back, so
     // the caller's buffer is unchanged on return. Returns 0 when every write
     // and the final flush succeeded, non-zero otherwise.
     int writeFits(std::FILE* file, unsigned short* pixels,
-                  std::optional<AcqExposure> exposure = std::nullopt) const;
+                  std::optional<AcqExposure> exposure = std::nullopt,
+                  const FitsObservation* observation = nullptr) const;
 };
 
 // FITS files are made of 2880-byte records of 36 cards of 80 characters.

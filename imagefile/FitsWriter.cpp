@@ -6,11 +6,18 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
+#include <string>
 
 namespace {
 
 constexpr const char* kAcqSection = "AcqPrm";
 constexpr int kCardsAfterN = 12; // the ACQ group and END
+// The camera as the INDI driver names it to clients.
+constexpr const char* kInstrument = "Kovrel CCD";
+// Every camera image is taken open to the sky: raw, or with the stored dark
+// frame subtracted.
+constexpr const char* kImageType = "Light Frame";
 
 // Builds the header block card by card; a card never spills into the next.
 class CardBlock {
@@ -45,6 +52,26 @@ long acq(const char* key, int defaultValue) {
     return long(SettingsStore::getInt(kAcqSection, key, defaultValue));
 }
 
+// The standard cards, in the fixed format: values end in column 30, strings
+// start in column 11; the comments are plain ASCII as FITS requires.
+void addObservationCards(CardBlock& block, const FitsObservation& o) {
+    std::tm utc{};
+    if (o.start != 0 && ::gmtime_r(&o.start, &utc))
+        block.add("%-8s= '%04d-%02d-%02dT%02d:%02d:%02d' / %s", "DATE-OBS", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                  "Debut de pose, UTC");
+    block.add("%-8s= %17d.%02d / %s", "EXPTIME", o.exposureSeconds, o.exposureHundredths,
+              "Duree de pose en secondes");
+    block.add("%-8s= %20d / %s", "XBINNING", o.binning, "Binning X");
+    block.add("%-8s= %20d / %s", "YBINNING", o.binning, "Binning Y");
+    block.add("%-8s= %20d / %s", "XORGSUBF", o.originX, "Origine X de la zone, pixels binnes");
+    block.add("%-8s= %20d / %s", "YORGSUBF", o.originY, "Origine Y de la zone, pixels binnes");
+    const std::string instrument = "'" + std::string(kInstrument) + "'";
+    const std::string imageType = "'" + std::string(kImageType) + "'";
+    block.add("%-8s= %-20s / %s", "INSTRUME", instrument.c_str(), "Camera");
+    block.add("%-8s= %-20s / %s", "IMAGETYP", imageType.c_str(), "Type d'image");
+}
+
 } // namespace
 
 void FitsHeader::setDateTime(int year_, int month_, int day_, int hour_, int minute_, int second_) {
@@ -57,7 +84,8 @@ void FitsHeader::setDateTime(int year_, int month_, int day_, int hour_, int min
 }
 
 int FitsHeader::writeFits(std::FILE* file, unsigned short* pixels,
-                          std::optional<AcqExposure> exposure) const {
+                          std::optional<AcqExposure> exposure,
+                          const FitsObservation* observation) const {
     CardBlock block;
     block.add("%-8s%-2s%20s%50s", "SIMPLE", "=", "T", " ");
     block.add("%-8s%-2s%20d%50s", "BITPIX", "=", bitpix, " ");
@@ -86,8 +114,12 @@ int FitsHeader::writeFits(std::FILE* file, unsigned short* pixels,
     block.add("COMMENT ACQ-pc%16ld / %-47s", hundredths, "Pause cs");
     block.add("COMMENT ACQ-it%16ld / %-47s", acq("intervalle", 0), "intervalle");
     block.add("COMMENT ACQ-FIN       / %-56s", "Fin Champs Acquisition");
+    const int beforeStandard = block.count();
+    if (observation)
+        addObservationCards(block, *observation);
+    const int standard = block.count() - beforeStandard;
     block.add("%-80s", "END");
-    const int blanks = kFitsCardsPerBlock - (n + kCardsAfterN) % kFitsCardsPerBlock;
+    const int blanks = kFitsCardsPerBlock - (n + kCardsAfterN + standard) % kFitsCardsPerBlock;
     for (int i = 0; i < blanks; ++i)
         block.add("%80s", " ");
 

@@ -1,6 +1,13 @@
 #include "ImageSave.h"
 
 #include "ImageBuffer.h"
+#include "SafeFileWriter.h"
+#include "SettingsStore.h"
+
+namespace {
+constexpr const char* kFitsSection = "FitsPrm";
+constexpr const char* kFullHeadersKey = "entetes_complets";
+} // namespace
 
 bool isBmpName(const QString& path) {
     return path.contains(QLatin1String(".BMP"), Qt::CaseSensitive) ||
@@ -22,18 +29,27 @@ FitsHeader fitsHeaderFor(const ImageBuffer& image, std::time_t acquisitionTime) 
 }
 
 int saveFits(const QString& path, ImageBuffer& image, std::time_t acquisitionTime,
-             std::optional<AcqExposure> exposure, SafeFileWriter::Existing existing) {
+             std::optional<AcqExposure> exposure, SafeFileWriter::Existing existing,
+             const FitsObservation* observation) {
     if (!image.pixels || image.width <= 0 || image.height < 0)
         return 1;
     const FitsHeader header = fitsHeaderFor(image, acquisitionTime);
     SafeFileWriter out(path, existing);
     if (!out.file())
         return out.nameTaken() ? saveNameTaken : 1;
-    if (header.writeFits(out.file(), image.pixels, exposure) != 0)
+    if (header.writeFits(out.file(), image.pixels, exposure, observation) != 0)
         return out.failure();
     if (out.commit())
         return 0;
     return out.nameTaken() ? saveNameTaken : out.failure();
+}
+
+bool fullFitsHeaders() {
+    return SettingsStore::getInt(kFitsSection, kFullHeadersKey, 0) != 0;
+}
+
+void setFullFitsHeaders(bool on) {
+    SettingsStore::writeInt(kFitsSection, kFullHeadersKey, on ? 1 : 0);
 }
 
 QString imageSaveFailedMessage(const QString& path, bool previousKept) {

@@ -29,10 +29,17 @@ FitsHeader fitsHeaderFor(const ImageBuffer& image, std::time_t acquisitionTime);
 // is the exposure the image was taken with (see FitsHeader::writeFits). With
 // SafeFileWriter::Existing::Keep, whatever has the name, at the start or by
 // the time the file is complete, is left alone and saveNameTaken returned.
+// `observation`, when given, adds the standard cards other software reads.
 int saveFits(const QString& path, ImageBuffer& image, std::time_t acquisitionTime,
              std::optional<AcqExposure> exposure = std::nullopt,
-             SafeFileWriter::Existing existing = SafeFileWriter::Existing::Replace);
+             SafeFileWriter::Existing existing = SafeFileWriter::Existing::Replace,
+             const FitsObservation* observation = nullptr);
 inline constexpr int saveNameTaken = 3;
+
+// "En-têtes FITS complets": whether the document's FITS saves carry the
+// standard cards (off in an empty store, so files stay as they always were).
+bool fullFitsHeaders();
+void setFullFitsHeaders(bool on);
 
 // Texts for the user when a save fails or has nothing to write. The failure
 // says the previous file was kept only when there was one and it was.

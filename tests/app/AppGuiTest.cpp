@@ -122,6 +122,12 @@ TEST_F(AppFixture, MenusKeysPromptsAndToolbar) {
          "Enregistrer"},
         {cmd::EditCut, "&Couper", QKeySequence("Ctrl+X"),
          "Supprime la sélection et la place dans le Presse-papiers", "Copier"},
+        {cmd::FullFitsHeaders,
+         "En-têtes FITS complets",
+         {},
+         "Ajoute aux fichiers FITS la date, la pose, le binning et la caméra lisibles par les "
+         "autres logiciels",
+         "En-têtes FITS complets"},
     };
     for (const auto& c : commands) {
         SCOPED_TRACE(c.id);
@@ -214,8 +220,9 @@ TEST_F(AppFixture, MenuItemsShowTheirTextsAndKeysOnceAndTheKeysWork) {
               "Stop Séquence (F12)|Demarrer Cumul (Ctrl+F10)");
     EXPECT_EQ(menus["&Edition"].join("|").toStdString(),
               "&Annuler\tCtrl+Z|&Couper\tCtrl+X|&Copier\tCtrl+C|C&oller\tCtrl+V");
-    EXPECT_EQ(menus["&Fichier"].mid(0, 3).join("|").toStdString(),
-              "&Nouveau\tCtrl+N|&Ouvrir...\tCtrl+O|&Enregistrer\tCtrl+S");
+    EXPECT_EQ(menus["&Fichier"].mid(0, 5).join("|").toStdString(),
+              "&Nouveau\tCtrl+N|&Ouvrir...\tCtrl+O|&Enregistrer\tCtrl+S|En&registrer sous...|"
+              "En-têtes FITS complets");
 
     // Ctrl+B, shown only in the item's own text, still opens the camera dialog.
     QStringList opened;
@@ -406,21 +413,22 @@ TEST_F(AppFixture, DisplayBitmapWidthRowsAndReuse) {
     ASSERT_TRUE(start());
     const struct {
         int width;
-        int bitmapWidth;
-    } widths[] = {{768, 772}, {770, 772}, {771, 772}, {772, 776}, {1, 4}};
+        int rowBytes;
+    } widths[] = {{768, 768}, {770, 772}, {771, 772}, {772, 772}, {1, 4}};
     for (const auto& w : widths) {
         fillRamp(doc().image, w.width, 3);
         view().onInitialUpdate();
         const QImage* b = view().currentDisplayBitmap();
         ASSERT_NE(b, nullptr);
-        EXPECT_EQ(b->width(), w.bitmapWidth) << w.width;
+        EXPECT_EQ(b->width(), w.width);
+        EXPECT_EQ(b->bytesPerLine(), w.rowBytes) << w.width;
         EXPECT_EQ(b->height(), 3);
         EXPECT_EQ(b->format(), QImage::Format_Indexed8);
-        // Row 0 of the image (white) is the last row in memory; the columns
-        // past the image stay black.
+        // Row 0 of the image (white) is the last row in memory; the row's
+        // padding stays black.
         EXPECT_EQ(b->constScanLine(2)[0], 255);
         EXPECT_EQ(b->constScanLine(0)[0], 0);
-        EXPECT_EQ(b->constScanLine(2)[w.bitmapWidth - 1], 0);
+        EXPECT_EQ(b->constScanLine(2)[w.rowBytes - 1], w.rowBytes > w.width ? 0 : 255);
     }
 
     // A repaint that changes nothing reuses the bitmap and its pixels.

@@ -140,7 +140,7 @@ TEST_F(DisplayView, EachModeButtonRecreatesTheBitmapOnceAtTheNextPaint) {
         shown = serial();
         const QImage& b = view().displayBitmap();
         EXPECT_EQ(b.format(), p.format);
-        EXPECT_EQ(b.width(), 204);
+        EXPECT_EQ(b.width(), 200);
         EXPECT_EQ(b.height(), 60);
 
         // Later paints copy the same bitmap.
@@ -302,30 +302,30 @@ TEST_F(DisplayView, StatisticsToggleShowsRefreshesAndHidesWithoutComputing) {
         EXPECT_EQ(statsField(id), "2000") << id;
 }
 
-TEST_F(DisplayView, BitmapWidthsOfOpenedImagesInGreyAndColour) {
-    const struct {
-        int width;
-        int bitmapWidth;
-    } widths[] = {{768, 772}, {770, 772}, {771, 772}, {772, 776}};
-    for (const auto& w : widths) {
-        SCOPED_TRACE(w.width);
-        ASSERT_TRUE(open(rampFile(w.width, 8, "w" + std::to_string(w.width) + ".fit")));
+TEST_F(DisplayView, BitmapsAreAsWideAsTheImagesInGreyAndColour) {
+    for (const int width : {768, 770, 771, 772, 321}) {
+        SCOPED_TRACE(width);
+        ASSERT_TRUE(open(rampFile(width, 8, "w" + std::to_string(width) + ".fit")));
         for (int button : {CVisuPanel::NormalButton, CVisuPanel::ColourButton}) {
             QTest::mouseClick(modeButton(button), Qt::LeftButton);
             paint();
             const QImage& b = view().displayBitmap();
-            EXPECT_EQ(b.width(), w.bitmapWidth);
+            const int bytes = button == CVisuPanel::ColourButton ? 3 : 1;
+            EXPECT_EQ(b.width(), width);
             EXPECT_EQ(b.height(), 8);
-            EXPECT_EQ(b.depth(), button == CVisuPanel::ColourButton ? 24 : 8);
+            EXPECT_EQ(b.depth(), 8 * bytes);
+            EXPECT_EQ(b.bytesPerLine(), bytes * ((width + 3) / 4 * 4));
         }
-        // In grey, the image's last column is the ramp's white and the
-        // columns the bitmap adds are black.
+        // In grey, the image's last column is the ramp's white; past it the
+        // view shows its background, as far to the right as the window goes.
         QTest::mouseClick(modeButton(CVisuPanel::NormalButton), Qt::LeftButton);
         const QImage shot = screen();
-        ASSERT_GE(shot.width(), w.bitmapWidth);
-        EXPECT_EQ(shot.pixelColor(w.width - 1, 3), QColor(255, 255, 255));
-        for (int x = w.width; x < w.bitmapWidth; ++x)
-            EXPECT_EQ(shot.pixelColor(x, 3), QColor(0, 0, 0)) << x;
+        ASSERT_GT(shot.width(), width + 4);
+        EXPECT_EQ(shot.pixelColor(width - 1, 3), QColor(255, 255, 255));
+        const QColor background = shot.pixelColor(shot.width() - 1, 3);
+        EXPECT_NE(background, QColor(0, 0, 0));
+        for (int x = width; x < width + 4; ++x)
+            EXPECT_EQ(shot.pixelColor(x, 3), background) << x;
     }
 }
 

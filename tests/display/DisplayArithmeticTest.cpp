@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 TEST(LevelWindow, HalfWidthFollowsTheContrastCurve) {
     const struct {
         int contrast;
@@ -64,17 +66,19 @@ TEST(ColourTables, ArgbFormPutsRedHigh) {
     EXPECT_EQ(paletteArgb(PaletteEntry{1, 2, 3, 0}), 0xFF030201u);
 }
 
-TEST(DisplayBitmap, WidthIsAMultipleOfFourAboveTheImage) {
+TEST(DisplayBitmap, RowsInMemoryAreTheImageWidthRoundedUpToFourPixels) {
     const struct {
-        int image, bitmap;
-    } cases[] = {{1, 4},         {3, 4},         {4, 8},        {768, 772},
-                 {770, 772},     {771, 772},     {772, 776},    {1280, 1284},
-                 {32767, 32768}, {32768, 32772}, {40001, 40004}};
+        int image, row;
+    } cases[] = {{1, 4},       {3, 4},         {4, 4},         {5, 8},         {320, 320},
+                 {321, 324},   {768, 768},     {770, 772},     {771, 772},     {772, 772},
+                 {1280, 1280}, {32767, 32768}, {32768, 32768}, {40001, 40004}, {0, 0}};
     for (const auto& c : cases) {
-        EXPECT_EQ(displayBitmapWidth(c.image), c.bitmap) << c.image;
-        EXPECT_EQ(displayBitmapRowBytes(DisplayMode::Negative, c.image), c.bitmap);
-        EXPECT_EQ(displayBitmapRowBytes(DisplayMode::Colour, c.image), 3 * c.bitmap);
+        EXPECT_EQ(displayBitmapRowPixels(c.image), c.row) << c.image;
+        EXPECT_EQ(displayBitmapRowBytes(DisplayMode::Negative, c.image), c.row);
+        EXPECT_EQ(displayBitmapRowBytes(DisplayMode::Colour, c.image), 3 * c.row);
     }
+    // Too wide for any row: the view sees a row shorter than the image.
+    EXPECT_LT(displayBitmapRowPixels(INT_MAX), INT_MAX);
     EXPECT_EQ(bitsPerPixel(DisplayMode::FalseColour), 8);
     EXPECT_EQ(bitsPerPixel(DisplayMode::Colour), 24);
 }

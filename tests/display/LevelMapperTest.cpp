@@ -112,7 +112,7 @@ TEST(LevelMapper, GreyEdgeCasesOfTheSliders) {
 }
 
 TEST(LevelMapper, GreyRowsAreBottomUpAndPaddingIsLeftAlone) {
-    const int w = 5, h = 3, bw = displayBitmapWidth(w);
+    const int w = 5, h = 3, bw = displayBitmapRowPixels(w);
     ASSERT_EQ(bw, 8);
     // Row y holds levels 10y + x on an identity-like window.
     std::vector<unsigned short> px(w * h);
@@ -137,7 +137,7 @@ TEST(LevelMapper, GreyMatchesTheLiteralMapping) {
     for (const Window& win : {kWindows[0], kWindows[1], kWindows[6]}) {
         for (auto [w, h] : {std::pair{1, 1}, {7, 5}, {64, 3}, {131, 17}}) {
             const auto px = randomImage(w, h, unsigned(w * h));
-            const int bw = displayBitmapWidth(w);
+            const int bw = displayBitmapRowPixels(w);
             std::vector<std::uint8_t> fast(bw * h, kUntouched), slow(bw * h, kUntouched);
             mapper.setWindow(win.lo, win.hi);
             mapper.mapGrey(px.data(), w, h, bw, fast.data());
@@ -219,7 +219,7 @@ TEST(LevelMapper, GreyMappingOfEveryValueEqualsTheLiteralFormula) {
         const int lo = int(rng() % 140000) - 70000;
         windows.push_back({lo, lo + 1 + int(rng() % (i < 100 ? 300 : 70000))});
     }
-    const int bw = displayBitmapWidth(w);
+    const int bw = displayBitmapRowPixels(w);
     std::vector<std::uint8_t> fast(std::size_t(bw) * h), slow(std::size_t(bw) * h);
     LevelMapper mapper;
     int failures = 0;
@@ -238,9 +238,9 @@ TEST(LevelMapper, GreyMappingOfEveryValueEqualsTheLiteralFormula) {
 TEST(GreyRamp, TheVectorUnitTakesWholeBlocksWhereTheCpuHasOne) {
     const GreyRamp ramp = GreyRamp::forWindow(23162, 42374);
     std::vector<unsigned short> px(100 * 2, 30000);
-    std::vector<std::uint8_t> bits(displayBitmapWidth(100) * 2, kUntouched);
+    std::vector<std::uint8_t> bits(displayBitmapRowPixels(100) * 2, kUntouched);
     const int done =
-        mapGreyRampVector(ramp, px.data(), 100, 2, displayBitmapWidth(100), bits.data());
+        mapGreyRampVector(ramp, px.data(), 100, 2, displayBitmapRowPixels(100), bits.data());
 #if defined(__x86_64__)
     if (__builtin_cpu_supports("avx2")) {
         ASSERT_EQ(done, 96);
@@ -249,7 +249,7 @@ TEST(GreyRamp, TheVectorUnitTakesWholeBlocksWhereTheCpuHasOne) {
     }
 #endif
     EXPECT_EQ(mapGreyRampVector(GreyRamp::forWindow(5, 5), px.data(), 100, 2,
-                                displayBitmapWidth(100), bits.data()),
+                                displayBitmapRowPixels(100), bits.data()),
               0);
 }
 
@@ -265,7 +265,7 @@ TEST(LevelMapper, ColourMatchesTheLiteralConversion) {
         mapper.setWindow(win.lo, win.hi);
         for (auto [w, h] : sizes) {
             const auto px = randomImage(w, h, unsigned(31 * w + h));
-            const int bw = displayBitmapWidth(w);
+            const int bw = displayBitmapRowPixels(w);
             std::vector<std::uint8_t> fast(3 * bw * h, kUntouched), slow(3 * bw * h, kUntouched);
             mapper.demosaicColour(px.data(), w, h, bw, fast.data());
             literal::demosaicColour(px.data(), w, h, bw, slow.data(), win.lo, win.hi);
@@ -282,7 +282,7 @@ TEST(LevelMapper, ColourOfEverySliderWindowEqualsTheLiteralConversion) {
     int failures = 0;
     for (auto [w, h] : {std::pair{100, 7}, {75, 6}}) {
         const auto px = randomImage(w, h, unsigned(w));
-        const int bw = displayBitmapWidth(w);
+        const int bw = displayBitmapRowPixels(w);
         std::vector<std::uint8_t> fast(3 * bw * h), slow(3 * bw * h);
         for (const Window& win : windows) {
             std::fill(fast.begin(), fast.end(), kUntouched);
@@ -308,7 +308,7 @@ TEST(MosaicVector, EveryVectorUnitConvertsAsTheLiteralFormulas) {
         if (unit > bestVectorUnit())
             continue;
         for (int w : {40, 70, 101, 160}) {
-            const int h = 9, bw = displayBitmapWidth(w);
+            const int h = 9, bw = displayBitmapRowPixels(w);
             const std::ptrdiff_t stride = 3 * bw;
             const auto px = randomImage(w, h, unsigned(w) + 3);
             for (const Window& win : windows) {
@@ -361,7 +361,7 @@ TEST(LevelMapper, ColourCoversRowsOneUpAndItsColumnSets) {
     LevelMapper mapper;
     mapper.setWindow(0, 0);
     for (const auto& c : cases) {
-        const int bw = displayBitmapWidth(c.w);
+        const int bw = displayBitmapRowPixels(c.w);
         std::vector<unsigned short> px(c.w * c.h, 1000);
         std::vector<std::uint8_t> bits(3 * bw * c.h, kUntouched);
         mapper.demosaicColour(px.data(), c.w, c.h, bw, bits.data());
@@ -393,7 +393,7 @@ TEST(LevelMapper, ColourOfUniformImagesAndWrappedSums) {
         int lo = 0, hi = 0;
         levelWindow(c.brightness, c.contrast, lo, hi);
         mapper.setWindow(lo, hi);
-        const int w = 9, h = 6, bw = displayBitmapWidth(w);
+        const int w = 9, h = 6, bw = displayBitmapRowPixels(w);
         std::vector<unsigned short> px(w * h, c.value);
         std::vector<std::uint8_t> bits(3 * bw * h, kUntouched);
         mapper.demosaicColour(px.data(), w, h, bw, bits.data());
@@ -411,7 +411,7 @@ TEST(LevelMapper, ColourOfUniformImagesAndWrappedSums) {
 TEST(LevelMapper, OneRowImageConvertsNothing) {
     LevelMapper mapper;
     mapper.setWindow(0, 0);
-    const int w = 16, bw = displayBitmapWidth(w);
+    const int w = 16, bw = displayBitmapRowPixels(w);
     std::vector<unsigned short> px(w, 5000);
     std::vector<std::uint8_t> bits(3 * bw, kUntouched);
     mapper.demosaicColour(px.data(), w, 1, bw, bits.data());
@@ -462,7 +462,7 @@ TEST(LevelMapper, ColourNeverReadsOutsideThePixels) {
             ASSERT_NE(guarded.pixels(), nullptr);
             const auto src = randomImage(w, h, 7u);
             std::copy(src.begin(), src.end(), guarded.pixels());
-            const int bw = displayBitmapWidth(w);
+            const int bw = displayBitmapRowPixels(w);
             std::vector<std::uint8_t> fast(3 * bw * h, kUntouched), slow(3 * bw * h, kUntouched);
             mapper.demosaicColour(guarded.pixels(), w, h, bw, fast.data());
             literal::demosaicColour(src.data(), w, h, bw, slow.data(), 0, 65535);
@@ -475,7 +475,7 @@ TEST(LevelMapper, RenderPicksTheModesMapping) {
     ASSERT_EQ(image.resize(6, 4), 1);
     for (int i = 0; i < 24; ++i)
         image.pixels[i] = static_cast<unsigned short>(1000 * i);
-    const int bw = displayBitmapWidth(6);
+    const int bw = displayBitmapRowPixels(6);
     LevelMapper mapper;
     mapper.setWindow(0, 30000);
     for (DisplayMode mode : {DisplayMode::Normal, DisplayMode::FalseColour, DisplayMode::Colour}) {

@@ -1,6 +1,6 @@
 // Shift-and-add accumulation run by the whole program against the camera
-// simulator: the sum left in the document whatever ends the run, the saved raw
-// images and the frames drawn meanwhile.
+// simulator: the stack left in the document whatever ends the run, the saved
+// raw images and the frames drawn meanwhile.
 #include "SimulatorRun.h"
 
 #include "AutoLevels.h"
@@ -72,7 +72,7 @@ protected:
 
 } // namespace
 
-TEST_F(AccumulationRun, RunEndedByItsCountLeavesTheSumOfAllImages) {
+TEST_F(AccumulationRun, RunEndedByItsCountLeavesTheStackOfAllImages) {
     SimulatorProcess camsim({"--time-scale", "0.05", "--drift", "0.5,0.3"});
     ASSERT_TRUE(start());
     setSequence(5);
@@ -98,11 +98,13 @@ TEST_F(AccumulationRun, RunEndedByItsCountLeavesTheSumOfAllImages) {
     for (const Plane& p : raw)
         EXPECT_NEAR(p.innerMean() / sky1, 1.0, 0.1);
 
-    // The document: the sum of all five, the last one included.
-    const Plane sum = Plane::of(doc().image);
-    ASSERT_EQ(sum.width, raw[0].width);
-    ASSERT_EQ(sum.height, raw[0].height);
-    EXPECT_NEAR(sum.innerMean() / sky1, 5.0, 0.25);
+    // The document: the mean of all five, the last one included, at the
+    // scale of one image.
+    const Plane mean = Plane::of(doc().image);
+    ASSERT_EQ(mean.width, raw[0].width);
+    ASSERT_EQ(mean.height, raw[0].height);
+    EXPECT_NEAR(mean.innerMean() / sky1, 1.0, 0.05);
+    EXPECT_EQ(view().infoPanel()->stack, "Cumul : 5");
 }
 
 TEST_F(AccumulationRun, RunEndedInItsFirstStepCreatesNoAccumulator) {
@@ -142,7 +144,7 @@ enum class RunEnd { CameraGone, UserStop, FileOpened };
 
 class AccumulationEnd : public AccumulationRun, public ::testing::WithParamInterface<RunEnd> {};
 
-TEST_P(AccumulationEnd, LeavesTheSumOfTheImagesAdded) {
+TEST_P(AccumulationEnd, LeavesTheStackOfTheImagesAdded) {
     const RunEnd end = GetParam();
     SimulatorProcess camsim({"--time-scale", "0.05"});
     ASSERT_TRUE(start());
@@ -176,14 +178,15 @@ TEST_P(AccumulationEnd, LeavesTheSumOfTheImagesAdded) {
     const int taken = view().sequenceEngine().count();
     const int added = end == RunEnd::CameraGone ? taken - 1 : taken;
     EXPECT_GE(added, 2);
-    const Plane sum = Plane::of(doc().image);
-    ASSERT_EQ(sum.width, 1280);
-    ASSERT_EQ(sum.height, 1024);
+    const Plane mean = Plane::of(doc().image);
+    ASSERT_EQ(mean.width, 1280);
+    ASSERT_EQ(mean.height, 1024);
     const double sky1 = savedImage(0).innerMean();
-    EXPECT_NEAR(sum.innerMean() / sky1, double(added), 0.3) << added;
+    EXPECT_NEAR(mean.innerMean() / sky1, 1.0, 0.05) << added;
+    EXPECT_EQ(view().infoPanel()->stack, QStringLiteral("Cumul : %1").arg(added));
     if (end == RunEnd::FileOpened) {
         // The opened file is left alone on disk and no longer named by the
-        // document that now holds the sum.
+        // document that now holds the stack.
         EXPECT_TRUE(doc().pathName().isEmpty());
         ImageBuffer back;
         ASSERT_EQ(loadImageFile(back, qs(small)), ImageLoadResult::Ok);
@@ -205,7 +208,7 @@ INSTANTIATE_TEST_SUITE_P(Ends, AccumulationEnd,
                              }
                          });
 
-// A stop before the second image, straight away or after a pause: the sum is
+// A stop before the second image, straight away or after a pause: the stack is
 // the first image alone.
 class AccumulationEarlyStop : public AccumulationRun, public ::testing::WithParamInterface<bool> {};
 
@@ -223,6 +226,7 @@ TEST_P(AccumulationEarlyStop, LeavesTheFirstImageOnce) {
     EXPECT_EQ(view().sequenceEngine().count(), 1);
     EXPECT_EQ(view().accumulator(), nullptr);
     EXPECT_EQ(Plane::of(doc().image).v, savedImage(0).v);
+    EXPECT_EQ(view().infoPanel()->stack, "Cumul : 1");
 }
 
 INSTANTIATE_TEST_SUITE_P(Stops, AccumulationEarlyStop, ::testing::Values(false, true),
@@ -230,7 +234,7 @@ INSTANTIATE_TEST_SUITE_P(Stops, AccumulationEarlyStop, ::testing::Values(false, 
                              return info.param ? "PauseThenStop" : "Stop";
                          });
 
-TEST_F(AccumulationRun, AutoSetsTheLevelsOfTheSum) {
+TEST_F(AccumulationRun, AutoSetsTheLevelsOfTheStack) {
     SimulatorProcess camsim({"--time-scale", "0.05"});
     ASSERT_TRUE(start());
     action(cmd::AutoLevelsOnNewImage)->trigger();
@@ -238,14 +242,17 @@ TEST_F(AccumulationRun, AutoSetsTheLevelsOfTheSum) {
     runAccumulation();
     EXPECT_TRUE(messages.empty());
 
-    // The sliders show the sum left in the document, not a single image.
+    // The sliders show the stack left in the document, not a single image.
     int minimum = 0, maximum = 0, mean = 0;
     doc().image.getStats(minimum, maximum, mean);
-    const SliderPositions sum = autoLevelPositions(doc().image.stats);
-    EXPECT_EQ(view().visuPanel()->brightness(), sum.brightness);
-    EXPECT_EQ(view().visuPanel()->contrast(), sum.contrast);
+    const SliderPositions stack = autoLevelPositions(doc().image.stats);
+    EXPECT_EQ(view().visuPanel()->brightness(), stack.brightness);
+    EXPECT_EQ(view().visuPanel()->contrast(), stack.contrast);
+    // The stack's sky is as bright as one image's but less noisy: its window
+    // is narrower.
     ImageBuffer single;
     ASSERT_EQ(loadImageFile(single, savedName(2)), ImageLoadResult::Ok);
     single.computeStats();
-    EXPECT_NE(autoLevelPositions(single.stats).brightness, sum.brightness);
+    const SliderPositions one = autoLevelPositions(single.stats);
+    EXPECT_TRUE(one.brightness != stack.brightness || one.contrast != stack.contrast);
 }

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <ctime>
 #include <unistd.h>
 
 namespace {
@@ -101,7 +102,7 @@ TEST_F(CamsimFixture, CtrlAOpensTheCameraDialogThenTheImageArrives) {
     // The image is painted through the display bitmap.
     const QImage* shown = view().currentDisplayBitmap();
     ASSERT_NE(shown, nullptr);
-    EXPECT_EQ(shown->width(), 1284);
+    EXPECT_EQ(shown->width(), 1280);
 
     // A second image needs no dialog.
     EXPECT_TRUE(acquire(false).empty());
@@ -119,7 +120,7 @@ TEST_F(CamsimFixture, CtrlAOpensTheCameraDialogThenTheImageArrives) {
     EXPECT_EQ(frame().statusText(), "768 x 512, 16 bpp");
     EXPECT_EQ(view().contentsSize(), QSize(768, 512));
     EXPECT_TRUE(looksLikeAnImage());
-    EXPECT_EQ(view().currentDisplayBitmap()->width(), 772);
+    EXPECT_EQ(view().currentDisplayBitmap()->width(), 768);
 
     if (const char* out = std::getenv("ZERMIC_SCREENSHOT")) {
         // Under a real display server the screen is grabbed as the user sees
@@ -349,4 +350,63 @@ TEST_F(CamsimFixture, FileOpenedDuringALoopIsNeverNamedByTheCameraImage) {
         ASSERT_TRUE(f.open(QIODevice::ReadOnly));
         EXPECT_EQ(f.readAll(), bytes);
     }
+}
+
+TEST_F(CamsimFixture, FullFitsHeadersCarryTheCamerasRecordOfTheImageOnRequest) {
+    TempDir dir;
+    // A binned window off the sensor's corner and half a second.
+    for (auto [key, value] :
+         {std::pair{"binning", 2}, std::pair{"img_w", 160}, std::pair{"img_h", 120},
+          std::pair{"img_x0", 16}, std::pair{"img_y0", 8}, std::pair{"pause_s", 0},
+          std::pair{"pause_cs", 50}})
+        SettingsStore::writeInt("AcqPrm", key, value);
+    SimulatorProcess camsim = quickCamsim({});
+    ASSERT_TRUE(start());
+    EXPECT_TRUE(acquire(true).empty());
+    // The store changes after the image: the ACQ cards follow it, the
+    // standard cards stay the image's own.
+    SettingsStore::writeInt("AcqPrm", "img_x0", 0);
+
+    auto header = [&](const char* name) {
+        QFile f(QString::fromStdString(dir.file(name)));
+        return f.open(QIODevice::ReadOnly) ? f.read(2880) : QByteArray();
+    };
+    auto save = [&](const char* name) {
+        return doc().onSaveDocument(QString::fromStdString(dir.file(name)));
+    };
+    QAction* option = action(cmd::FullFitsHeaders);
+    frame().commands().updateUI();
+    EXPECT_FALSE(option->isChecked());
+    ASSERT_TRUE(save("plain.fit"));
+    EXPECT_FALSE(header("plain.fit").contains("EXPTIME"));
+
+    option->trigger();
+    frame().commands().updateUI();
+    EXPECT_TRUE(option->isChecked());
+    EXPECT_EQ(SettingsStore::getInt("FitsPrm", "entetes_complets", 0), 1);
+    ASSERT_TRUE(save("full.fit"));
+    const QByteArray full = header("full.fit");
+    std::tm utc{};
+    const std::time_t start = theApp.camera.acqTime;
+    ASSERT_TRUE(::gmtime_r(&start, &utc));
+    char date[32];
+    std::strftime(date, sizeof date, "'%Y-%m-%dT%H:%M:%S'", &utc);
+    for (const QByteArray& card :
+         {QByteArray("DATE-OBS= ") + date, QByteArray("EXPTIME =                 0.50"),
+          QByteArray("XBINNING=                    2"),
+          QByteArray("YBINNING=                    2"),
+          QByteArray("XORGSUBF=                   16"),
+          QByteArray("YORGSUBF=                    8"),
+          QByteArray("COMMENT ACQ-x0               0")})
+        EXPECT_EQ(full.indexOf(card) % 80, 0) << card.toStdString();
+    EXPECT_GT(full.indexOf("EXPTIME"), full.indexOf("COMMENT ACQ-FIN"));
+
+    // A file read back carries no record of the camera: saved again, it
+    // gets none of those cards.
+    ASSERT_TRUE(theApp.openDocumentFile(QString::fromStdString(dir.file("full.fit"))));
+    ASSERT_TRUE(save("again.fit"));
+    EXPECT_FALSE(header("again.fit").contains("EXPTIME"));
+
+    option->trigger();
+    EXPECT_EQ(SettingsStore::getInt("FitsPrm", "entetes_complets", 1), 0);
 }

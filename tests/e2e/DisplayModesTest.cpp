@@ -194,7 +194,7 @@ TEST_F(DisplayModes, ColourMosaicInColourMode) {
     pressMode(CVisuPanel::ColourButton);
     const QImage colour = picture();
     EXPECT_EQ(view().displayBitmap().format(), QImage::Format_BGR888);
-    EXPECT_EQ(view().displayBitmap().width(), 772);
+    EXPECT_EQ(view().displayBitmap().width(), 768);
     showAndShoot("colour");
 
     int coloured = 0;

@@ -130,7 +130,7 @@ protected:
 
     void SetUp() override {
         // One-second exposures (quick at the simulator's time scale) and a
-        // low offset: a few images' sky adds up far below the sum's ceiling.
+        // low offset.
         SettingsStore::writeInt("AcqPrm", "pause_s", 1);
         SettingsStore::writeInt("AcqPrm", "pause_cs", 0);
         SettingsStore::writeInt("AcqPrm", "prm3", 1);

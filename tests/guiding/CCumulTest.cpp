@@ -8,6 +8,23 @@
 #include <climits>
 #include <cmath>
 
+namespace {
+
+std::uint32_t sumAt(const StackSum& s, int x, int y) {
+    return s.sums[std::size_t(y) * std::size_t(s.width) + std::size_t(x)];
+}
+int countAt(const StackSum& s, int x, int y) {
+    return s.counts[std::size_t(y) * std::size_t(s.width) + std::size_t(x)];
+}
+std::vector<unsigned short> meanOf(const StackSum& s) {
+    ImageBuffer mean;
+    makeImage(mean, s.width, s.height);
+    s.writeMean(mean);
+    return pixelsOf(mean);
+}
+
+} // namespace
+
 TEST(AddShifted, RangesStripsAndSourceOffset) {
     constexpr int W = 13, H = 9;
     struct Shift {
@@ -15,79 +32,104 @@ TEST(AddShifted, RangesStripsAndSourceOffset) {
     };
     for (Shift s : {Shift{0, 0}, Shift{3, -2}, Shift{-4, 1}, Shift{0, 5}, Shift{-12, -8},
                     Shift{W, 0}, Shift{0, -H}, Shift{-W - 3, 2}, Shift{INT_MIN, INT_MAX}}) {
-        ImageBuffer acc, src;
-        makeImage(acc, W, H);
+        ImageBuffer first, src;
+        makeImage(first, W, H);
         makeImage(src, W, H);
-        fillRandom(acc, 1, 0, 16000);
-        fillRandom(src, 2, 0, 16000); // every sum stays below the limit
-        const ImageBuffer before(acc);
-        ASSERT_TRUE(addShifted(acc, src, s.dx, s.dy));
+        fillRandom(first, 1, 0, 65535);
+        fillRandom(src, 2, 0, 65535);
+        StackSum stack;
+        ASSERT_TRUE(stack.start(first));
+        ASSERT_TRUE(addShifted(stack, src, s.dx, s.dy));
         for (int y = 0; y < H; ++y)
             for (int x = 0; x < W; ++x) {
                 const long long sx = (long long)x + s.dx, sy = (long long)y + s.dy;
                 const bool inside = sx >= 0 && sx < W && sy >= 0 && sy < H;
-                const int expected = px(before, x, y) + (inside ? px(src, int(sx), int(sy)) : 0);
-                ASSERT_EQ(px(acc, x, y), expected)
+                const std::uint32_t added = inside ? px(src, int(sx), int(sy)) : 0;
+                ASSERT_EQ(sumAt(stack, x, y), px(first, x, y) + added)
                     << "dx " << s.dx << " dy " << s.dy << " at " << x << ", " << y;
+                ASSERT_EQ(countAt(stack, x, y), inside ? 2 : 1);
             }
     }
 }
 
-TEST(AddShifted, ThreeColumnsRightTwoRowsUp) {
+TEST(AddShifted, ThreeColumnsRightTwoRowsUpAndTheStripsMeanOfFewerImages) {
     constexpr int W = 10, H = 7;
-    ImageBuffer acc, src;
-    makeImage(acc, W, H, 1);
+    ImageBuffer first, src;
+    makeImage(first, W, H, 1);
     makeImage(src, W, H, 10);
-    ASSERT_TRUE(addShifted(acc, src, 3, -2));
+    StackSum stack;
+    ASSERT_TRUE(stack.start(first));
+    ASSERT_TRUE(addShifted(stack, src, 3, -2));
+    ASSERT_TRUE(addShifted(stack, src, 3, -2));
+    const std::vector<unsigned short> mean = meanOf(stack);
     for (int y = 0; y < H; ++y)
         for (int x = 0; x < W; ++x) {
             const bool changes = x <= W - 4 && y >= 2;
-            EXPECT_EQ(px(acc, x, y), changes ? 11 : 1) << x << ", " << y;
+            EXPECT_EQ(sumAt(stack, x, y), changes ? 21u : 1u) << x << ", " << y;
+            // (1 + 10 + 10) / 3 = 7; a strip keeps the first image's 1.
+            EXPECT_EQ(mean[y * W + x], changes ? 7 : 1) << x << ", " << y;
         }
 }
 
-TEST(AddShifted, SumReachingTheLimitLeavesThePixel) {
+TEST(AddShifted, SumsPastSixteenBitsAndMeansRoundedToNearest) {
     struct Case {
-        unsigned short acc, src, result;
+        unsigned short first, second;
+        std::uint32_t sum;
+        unsigned short mean;
     };
     const Case cases[] = {
-        {20000, 12767, 20000}, // 32767: kept, not clamped
-        {20000, 12766, 32766}, {32767, 0, 32767},
-        {40000, 1, 40000}, // a pixel already past the limit never changes
-        {40000, 0, 40000},     {65535, 65535, 65535}, // would wrap in 16 bits
-        {30000, 5000, 30000},  {0, 0, 0},
+        {20000, 12767, 32767, 16384}, // the old 16-bit sum's limit: 16383.5 rounds up
+        {32767, 1, 32768, 16384},
+        {40000, 1, 40001, 20001},
+        {65535, 65535, 131070, 65535},
+        {0, 1, 1, 1},
+        {0, 0, 0, 0},
+        {2, 5, 7, 4},
     };
-    ImageBuffer acc, src;
+    ImageBuffer first, src;
     const int n = int(std::size(cases));
-    makeImage(acc, n, 1);
+    makeImage(first, n, 1);
     makeImage(src, n, 1);
     for (int i = 0; i < n; ++i) {
-        px(acc, i, 0) = cases[i].acc;
-        px(src, i, 0) = cases[i].src;
+        px(first, i, 0) = cases[i].first;
+        px(src, i, 0) = cases[i].second;
     }
-    ASSERT_TRUE(addShifted(acc, src, 0, 0));
-    for (int i = 0; i < n; ++i)
-        EXPECT_EQ(px(acc, i, 0), cases[i].result) << cases[i].acc << " + " << cases[i].src;
+    StackSum stack;
+    ASSERT_TRUE(stack.start(first));
+    ASSERT_TRUE(addShifted(stack, src, 0, 0));
+    const std::vector<unsigned short> mean = meanOf(stack);
+    for (int i = 0; i < n; ++i) {
+        EXPECT_EQ(sumAt(stack, i, 0), cases[i].sum) << cases[i].first << " + " << cases[i].second;
+        EXPECT_EQ(mean[i], cases[i].mean) << cases[i].first << " + " << cases[i].second;
+    }
 
-    // A later smaller addition can still raise a pixel that was held back.
-    makeImage(acc, 1, 1, 30000);
-    makeImage(src, 1, 1, 5000);
-    addShifted(acc, src, 0, 0);
-    px(src, 0, 0) = 2000;
-    addShifted(acc, src, 0, 0);
-    EXPECT_EQ(px(acc, 0, 0), 32000);
+    // A pixel that has had the most images a 32-bit sum can hold takes no more.
+    makeImage(first, 1, 1, 65535);
+    ASSERT_TRUE(stack.start(first));
+    for (std::uint32_t k = 1; k < StackSum::kMaxImages; ++k)
+        addShifted(stack, first, 0, 0);
+    ASSERT_EQ(countAt(stack, 0, 0), 65535);
+    makeImage(src, 1, 1, 0);
+    addShifted(stack, src, 0, 0);
+    EXPECT_EQ(countAt(stack, 0, 0), 65535);
+    EXPECT_EQ(sumAt(stack, 0, 0), 65535u * 65535u);
+    EXPECT_EQ(meanOf(stack)[0], 65535);
 }
 
 TEST(AddShifted, RefusesImagesOfAnotherSize) {
-    ImageBuffer acc, src, none;
-    makeImage(acc, 8, 6, 5);
+    ImageBuffer first, src, none;
+    makeImage(first, 8, 6, 5);
+    StackSum stack, empty;
+    ASSERT_TRUE(stack.start(first));
+    EXPECT_FALSE(empty.start(none));
     for (auto [w, h] : {std::pair{8, 5}, std::pair{6, 8}, std::pair{48, 1}}) {
         makeImage(src, w, h, 7);
-        EXPECT_FALSE(addShifted(acc, src, 0, 0));
-        EXPECT_EQ(pixelsOf(acc), std::vector<unsigned short>(48, 5));
+        EXPECT_FALSE(addShifted(stack, src, 0, 0));
+        EXPECT_EQ(meanOf(stack), std::vector<unsigned short>(48, 5));
+        EXPECT_EQ(countAt(stack, 0, 0), 1);
     }
-    EXPECT_FALSE(addShifted(acc, none, 0, 0));
-    EXPECT_FALSE(addShifted(none, acc, 0, 0));
+    EXPECT_FALSE(addShifted(stack, none, 0, 0));
+    EXPECT_FALSE(addShifted(empty, first, 0, 0));
 }
 
 namespace {
@@ -106,9 +148,8 @@ TEST(CCumul, StartsAsACopyAndLocksWithoutMarker) {
     px(doc, 150, 250) = 9000; // brighter, but left of column 192
     px(doc, 576, 320) = 1000; // far corner of the search rectangle, included
     CCumul cumul(doc);
-    EXPECT_NE(cumul.accumulator.pixels, doc.pixels);
-    EXPECT_EQ(pixelsOf(cumul.accumulator), pixelsOf(doc));
-    EXPECT_FALSE(cumul.accumulator.stats.valid);
+    EXPECT_EQ(meanOf(cumul.stack), pixelsOf(doc));
+    EXPECT_EQ(cumul.imageCount, 1);
     EXPECT_EQ(cumul.margin, 192);
     EXPECT_EQ(cumul.zoneSize, 32);
 
@@ -159,8 +200,10 @@ TEST(CCumul, DriftIsTruncatedTowardZero) {
         twoPixelStar(doc, c.x0, c.y0, c.left, c.right);
         px(doc, 300, 60) = 777; // a tag far from the star shows where the image landed
         ASSERT_EQ(cumul.addImage(), CCumul::Step::Added) << c.what;
-        EXPECT_EQ(px(cumul.accumulator, 300 - c.dx, 60 - c.dy), 100 + 777) << c.what;
-        EXPECT_EQ(pixelsOf(doc), pixelsOf(cumul.accumulator)) << c.what;
+        EXPECT_EQ(sumAt(cumul.stack, 300 - c.dx, 60 - c.dy), 100u + 777u) << c.what;
+        EXPECT_EQ(px(doc, 300 - c.dx, 60 - c.dy), 439) << c.what; // 877 / 2 rounded
+        EXPECT_EQ(pixelsOf(doc), meanOf(cumul.stack)) << c.what;
+        EXPECT_EQ(cumul.imageCount, 2);
         EXPECT_FALSE(doc.stats.valid);
         EXPECT_EQ(cumul.zone, c.zone) << c.what;
         EXPECT_FLOAT_EQ(cumul.curX, c.x0 + float(c.right) / (c.left + c.right)) << c.what;
@@ -174,13 +217,14 @@ TEST(CCumul, ImageWithoutCentroidIsNotAdded) {
     CCumul cumul(doc);
     cumul.beginCumul(60, 40, true);
     const GuideZone zone = cumul.zone;
-    const auto sum = pixelsOf(cumul.accumulator);
+    const auto first = pixelsOf(doc);
 
     makeImage(doc, 120, 100, 300); // clouds: nothing reaches 1800
     doc.stats.valid = true;
     EXPECT_EQ(cumul.addImage(), CCumul::Step::NotAdded);
-    EXPECT_EQ(pixelsOf(cumul.accumulator), sum);
-    EXPECT_EQ(pixelsOf(doc), sum); // the document shows the sum so far
+    EXPECT_EQ(cumul.imageCount, 1);
+    EXPECT_EQ(countAt(cumul.stack, 0, 0), 1);
+    EXPECT_EQ(pixelsOf(doc), first); // the document shows the stack so far
     EXPECT_FALSE(doc.stats.valid);
     EXPECT_EQ(cumul.zone, zone);
     EXPECT_EQ(cumul.curX, 60.0f);
@@ -196,7 +240,7 @@ TEST(CCumul, DarkStartNeverAdds) {
     EXPECT_FALSE(cumul.currentFrame());
     px(doc, 60, 50) = 500;
     EXPECT_EQ(cumul.addImage(), CCumul::Step::NotAdded);
-    EXPECT_EQ(px(cumul.accumulator, 60, 50), 0);
+    EXPECT_EQ(sumAt(cumul.stack, 60, 50), 0u);
 }
 
 TEST(CCumul, DocumentOfAnotherSizeIsLeftAlone) {
@@ -205,13 +249,14 @@ TEST(CCumul, DocumentOfAnotherSizeIsLeftAlone) {
     px(doc, 30, 20) = 4000;
     CCumul cumul(doc);
     cumul.beginCumul(30, 20, true);
-    const auto sum = pixelsOf(cumul.accumulator);
+    const auto first = pixelsOf(doc);
     for (auto [w, h] : {std::pair{48, 64}, std::pair{64, 47}, std::pair{100, 100}}) {
         makeImage(doc, w, h, 9);
         px(doc, 30, 20) = 4000;
         EXPECT_EQ(cumul.addImage(), CCumul::Step::SizeMismatch);
-        EXPECT_FALSE(cumul.storeSum());
-        EXPECT_EQ(pixelsOf(cumul.accumulator), sum);
+        EXPECT_FALSE(cumul.storeMean());
+        EXPECT_EQ(meanOf(cumul.stack), first);
+        EXPECT_EQ(cumul.imageCount, 1);
         EXPECT_EQ(pixelsOf(doc), [&] {
             ImageBuffer expected;
             makeImage(expected, w, h, 9);
@@ -221,16 +266,20 @@ TEST(CCumul, DocumentOfAnotherSizeIsLeftAlone) {
     }
 }
 
-TEST(CCumul, StoreSumPutsTheSumBackAfterAFailedImage) {
+TEST(CCumul, StoreMeanPutsTheStackBackAfterAFailedImage) {
     ImageBuffer doc;
     makeImage(doc, 64, 48, 5);
     px(doc, 30, 20) = 4000;
     CCumul cumul(doc);
     cumul.beginCumul(30, 20, true);
+    makeImage(doc, 64, 48, 15);
+    px(doc, 30, 20) = 6000;
     ASSERT_EQ(cumul.addImage(), CCumul::Step::Added);
     std::fill_n(doc.pixels, 64 * 48, 12345); // a failed readout
-    ASSERT_TRUE(cumul.storeSum());
-    EXPECT_EQ(px(doc, 30, 20), 8000);
+    doc.stats.valid = true;
+    ASSERT_TRUE(cumul.storeMean());
+    EXPECT_FALSE(doc.stats.valid);
+    EXPECT_EQ(px(doc, 30, 20), 5000);
     EXPECT_EQ(px(doc, 0, 0), 10);
 }
 
@@ -251,15 +300,17 @@ TEST(CCumul, FramesAroundReferenceAndLastCentroid) {
 
 TEST(CCumul, DriftingStarStacksOnTheReference) {
     // Five images of the same star drifting 1.3 px right and 0.8 px down per
-    // image: the sum keeps the star compact where it was on the first image,
-    // while a plain sum of the same images smears it.
+    // image: the stack keeps the star compact, and as high as in one image,
+    // where it was on the first image, while a plain mean of the same images
+    // smears it.
     auto render = [](ImageBuffer& img, int i) {
         makeImage(img, 160, 120);
         addGaussianStar(img, 70.2 + 1.3 * i, 50.4 + 0.8 * i, 2.5, 20000.0);
     };
-    ImageBuffer doc, plain;
+    ImageBuffer doc, plainMean;
     render(doc, 0);
-    render(plain, 0);
+    StackSum plain;
+    ASSERT_TRUE(plain.start(doc));
     int col = 0, row = 0;
     const unsigned short firstPeak = findPeak(doc, 0, 159, 0, 119, col, row);
     CCumul cumul(doc);
@@ -269,9 +320,12 @@ TEST(CCumul, DriftingStarStacksOnTheReference) {
         addShifted(plain, doc, 0, 0);
         ASSERT_EQ(cumul.addImage(), CCumul::Step::Added) << i;
     }
-    const unsigned short stacked = findPeak(cumul.accumulator, 0, 159, 0, 119, col, row);
+    EXPECT_EQ(cumul.imageCount, 5);
+    const unsigned short stacked = findPeak(doc, 0, 159, 0, 119, col, row);
     EXPECT_NEAR(col, 70, 1);
     EXPECT_NEAR(row, 50, 1);
-    EXPECT_GT(stacked, 4.5 * firstPeak);
-    EXPECT_LT(findPeak(plain, 0, 159, 0, 119, col, row), 2.5 * firstPeak);
+    EXPECT_GT(stacked, 0.9 * firstPeak);
+    makeImage(plainMean, 160, 120);
+    plain.writeMean(plainMean);
+    EXPECT_LT(findPeak(plainMean, 0, 159, 0, 119, col, row), 0.5 * firstPeak);
 }

@@ -25,11 +25,12 @@ protected:
     }
 
     // Writes through an open stream, as the caller of writeFits does.
-    Bytes write(const FitsHeader& header, std::vector<std::uint16_t>& pixels) {
+    Bytes write(const FitsHeader& header, std::vector<std::uint16_t>& pixels,
+                const FitsObservation* observation = nullptr) {
         const std::string path = dir.file("out.fit");
         std::FILE* f = std::fopen(path.c_str(), "wb");
         EXPECT_NE(f, nullptr);
-        EXPECT_EQ(header.writeFits(f, pixels.data()), 0);
+        EXPECT_EQ(header.writeFits(f, pixels.data(), std::nullopt, observation), 0);
         std::fclose(f);
         return readBytes(path);
     }
@@ -285,4 +286,50 @@ TEST_F(FitsWriter, ZeroTimeWritesNoDateCards) {
     const Bytes file = readBytes(path);
     EXPECT_EQ(cardAt(file, 5).substr(0, 21), "COMMENT ACQ-CHAMPS-AQ");
     EXPECT_EQ(cardAt(file, 16), card80("END"));
+}
+
+TEST_F(FitsWriter, StandardCardsFollowTheAcqGroupInTheSameBlock) {
+    const std::vector<std::string> cards = {
+        "DATE-OBS= '2023-11-14T22:13:20' / Debut de pose, UTC",
+        "EXPTIME =                 2.05 / Duree de pose en secondes",
+        "XBINNING=                    2 / Binning X",
+        "YBINNING=                    2 / Binning Y",
+        "XORGSUBF=                   12 / Origine X de la zone, pixels binnes",
+        "YORGSUBF=                  340 / Origine Y de la zone, pixels binnes",
+        "INSTRUME= 'Kovrel CCD'         / Camera",
+        "IMAGETYP= 'Light Frame'        / Type d'image",
+    };
+    const struct {
+        const char* name;
+        int naxis, day;
+        std::time_t start;
+        int leading; // cards before the ACQ group
+    } cases[] = {
+        {"camera image", 2, 14, kAcquired, 7},
+        {"every optional card", 3, 14, kAcquired, 8},
+        {"no known start", 2, 0, 0, 5},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FitsHeader h;
+        h.naxis1 = 3;
+        h.naxis2 = 2;
+        h.naxis = c.naxis;
+        h.naxis3 = 1;
+        h.setDateTime(2023, 11, c.day, 23, 13, 20);
+        const FitsObservation o{c.start, 2, 5, 2, 12, 340};
+        auto values = randomPixels(6, 5);
+        const Bytes file = write(h, values, &o);
+        ASSERT_EQ(file.size(), 5760u);
+        EXPECT_EQ(cardAt(file, c.leading + 10).substr(0, 15), "COMMENT ACQ-FIN");
+        const std::vector<std::string> expected(cards.begin() + (c.start ? 0 : 1), cards.end());
+        const int first = c.leading + 11;
+        for (std::size_t i = 0; i < expected.size(); ++i)
+            EXPECT_EQ(cardAt(file, first + int(i)), card80(expected[i]));
+        const int end = first + int(expected.size());
+        EXPECT_EQ(cardAt(file, end), card80("END"));
+        for (int i = end + 1; i < 36; ++i)
+            EXPECT_EQ(cardAt(file, i), std::string(80, ' ')) << i;
+        EXPECT_EQ(Bytes(file.begin() + 2880, file.begin() + 2892), bigEndian(values));
+    }
 }

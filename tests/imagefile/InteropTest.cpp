@@ -103,6 +103,44 @@ print(json.dumps(out))
     }
 }
 
+TEST(Interop, StandardCardsAreReadByAstropyFitsverifyAndOurReader) {
+    TempDir dir;
+    const std::string path = dir.file("full.fit");
+    const auto values = randomPixels(33 * 17, 9);
+    ImageBuffer image;
+    fillImage(image, 33, 17, values);
+    const FitsObservation o{1700000000, 120, 5, 3, 20, 7};
+    ASSERT_EQ(
+        saveFits(q(path), image, o.start, std::nullopt, SafeFileWriter::Existing::Replace, &o), 0);
+    QString out;
+    runProgram(QStringLiteral("fitsverify"), {q(path)}, &out);
+    EXPECT_TRUE(out.contains(QStringLiteral("0 warning(s) and 0 error(s)"))) << out.toStdString();
+    ImageBuffer back;
+    ASSERT_EQ(loadImageFile(back, q(path)), ImageLoadResult::Ok);
+    EXPECT_EQ(pixelsOf(back), values);
+
+    const QString script = QStringLiteral(R"(
+import sys, json
+from astropy.io import fits
+from astropy.time import Time
+h = fits.getheader(sys.argv[1])
+r = {k: h[k] for k in ('EXPTIME', 'XBINNING', 'YBINNING', 'XORGSUBF', 'YORGSUBF', 'INSTRUME',
+                       'IMAGETYP')}
+r['unix'] = Time(h['DATE-OBS'], scale='utc').unix
+print(json.dumps(r))
+)");
+    ASSERT_EQ(runPython(script, {q(path)}, &out), 0) << out.toStdString();
+    const QJsonObject r = QJsonDocument::fromJson(out.toUtf8()).object();
+    EXPECT_DOUBLE_EQ(r["EXPTIME"].toDouble(), 120.05);
+    EXPECT_EQ(r["XBINNING"].toInt(), 3);
+    EXPECT_EQ(r["YBINNING"].toInt(), 3);
+    EXPECT_EQ(r["XORGSUBF"].toInt(), 20);
+    EXPECT_EQ(r["YORGSUBF"].toInt(), 7);
+    EXPECT_EQ(r["INSTRUME"].toString(), "Kovrel CCD");
+    EXPECT_EQ(r["IMAGETYP"].toString(), "Light Frame");
+    EXPECT_DOUBLE_EQ(r["unix"].toDouble(), 1700000000.0);
+}
+
 TEST(Interop, UnsignedFilesOfAstropyAndCfitsioReadExactly) {
     TempDir dir;
     const int w = 37, h = 11;
