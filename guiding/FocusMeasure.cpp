@@ -1,0 +1,515 @@
+#include "FocusMeasure.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numbers>
+
+// How the widths are measured.
+//
+// Background: the mean of the box's pixels outside the annulus's inner radius,
+// recomputed without the pixels beyond kClipSigmas standard deviations (other
+// stars, hot pixels) until it settles. A mean rather than a median: camera
+// levels come in steps of 128, and a median would sit on one of them.
+//
+// FWHM: a circular Gaussian fitted to the core, as a straight line in
+// log(value) over (1, x, y, x^2 + y^2) weighted by value^2 (so that faint
+// pixels, whose logarithm noise swamps, count little). It also gives the
+// centre, to a small fraction of a pixel.
+//
+// HFD: the pixels are read as a surface that is linear between pixel centres
+// (bilinear interpolation). The light of that surface within a circle is
+// integrated exactly along each row and numerically across rows, and the
+// radius holding half of the light within the aperture is found by bisection
+// with false position. Counting whole pixels in or out would make the result
+// jump with the star's position on the grid by tens of percent at 2 px.
+//
+// Both surfaces are wider than the star: a pixel's value is the star's light
+// over its square (a 1-pixel box, variance 1/12 along each axis), and linear
+// interpolation adds a tent (variance 1/6). For a Gaussian, widths add in
+// quadrature, so the star's own widths are sqrt(measured^2 - k^2 v) with
+// k = 2 sqrt(2 ln 2) and v the added variance. For the sharp stars where it
+// matters the profile is close to a Gaussian; for wide ones it hardly matters.
+
+namespace {
+
+constexpr double kFwhmPerSigma = 2.3548200450309493; // 2 sqrt(2 ln 2)
+constexpr double kPixelVariance = 1.0 / 12.0;
+constexpr double kTentVariance = 1.0 / 6.0;
+
+// Radii as shares of the box's half-size: light within the aperture, sky
+// beyond the annulus's inner radius (the box's corners included).
+constexpr double kApertureShare = 0.625;
+constexpr double kAnnulusShare = 0.75;
+// A box is grown while the HFD exceeds this share of its half-size.
+constexpr double kHfdShareOfBox = 0.25;
+
+constexpr int kClipPasses = 4;
+constexpr double kClipSigmas = 3.0;
+constexpr double kLeastSpread = 0.5; // levels: a quantised sky may show no spread at all
+constexpr int kLeastSkyPixels = 8;
+
+// A star's peak stands this many sky deviations above the sky.
+constexpr double kLeastPeakSignal = 5.0;
+// Pixels in the fit: above the noise and above this share of the peak.
+constexpr double kFitNoiseSigmas = 3.0;
+constexpr double kFitPeakShare = 0.1;
+constexpr int kLeastFitPixels = 6;
+constexpr int kRefits = 2;
+constexpr double kLeastLight = 1.0; // levels: the logarithm needs light
+
+// The first centre: light above this share of the peak, this close to it.
+constexpr double kCentroidShare = 0.5;
+constexpr int kCentroidReach = 6;
+// The fitted aperture's radius in half-light radii (1.5 HFD: 99.8 % of a
+// Gaussian's light), and never smaller than this.
+constexpr double kApertureHalfRadii = 3.0;
+constexpr double kLeastAperture = 3.0;
+// The core reaches at least this far.
+constexpr double kLeastCoreRadius = 1.5;
+// A fit centred farther than this from the light's centre has gone astray.
+constexpr double kLargestCentreShift = 1.5;
+
+constexpr int kRootIterations = 60;
+constexpr double kRootTolerance = 1e-5; // pixels
+
+// Places closer than this on both axes are taken for the same star.
+constexpr int kSameStar = FocusMeter::kFirstBoxHalf;
+
+// Solves the 4 x 4 system m x = m[.][4] in place (Gauss-Jordan with partial
+// pivoting); false when it is singular.
+bool solve4(double m[4][5]) {
+    for (int i = 0; i < 4; ++i) {
+        int p = i;
+        for (int r = i + 1; r < 4; ++r)
+            if (std::fabs(m[r][i]) > std::fabs(m[p][i]))
+                p = r;
+        if (!(std::fabs(m[p][i]) > 0.0))
+            return false;
+        std::swap(m[i], m[p]);
+        for (int r = 0; r < 4; ++r) {
+            if (r == i)
+                continue;
+            const double f = m[r][i] / m[i][i];
+            for (int c = i; c < 5; ++c)
+                m[r][c] -= f * m[i][c];
+        }
+    }
+    for (int i = 0; i < 4; ++i)
+        m[i][4] /= m[i][i];
+    return true;
+}
+
+struct Sky {
+    double level = 0.0;
+    double spread = 0.0;
+    bool known = false;
+};
+
+double distance2(double dx, double dy) {
+    return dx * dx + dy * dy;
+}
+
+// Mean of the box's pixels farther than sqrt(annulus2) from (x, y), clipped.
+Sky measureSky(const ImageBuffer& image, const GuideZone& box, int x, int y, double annulus2) {
+    const std::size_t w = std::size_t(image.width);
+    Sky sky;
+    for (int pass = 0; pass < kClipPasses; ++pass) {
+        const double reach = kClipSigmas * std::max(sky.spread, kLeastSpread);
+        const double lo = pass ? sky.level - reach : -1.0;
+        const double hi = pass ? sky.level + reach : 65536.0;
+        std::uint64_t n = 0, sum = 0, squares = 0;
+        for (int r = box.top; r <= box.bottom; ++r) {
+            const unsigned short* p = image.pixels + std::size_t(r) * w;
+            for (int c = box.left; c <= box.right; ++c) {
+                if (distance2(c - x, r - y) <= annulus2 || p[c] < lo || p[c] > hi)
+                    continue;
+                ++n;
+                sum += p[c];
+                squares += std::uint64_t(p[c]) * p[c];
+            }
+        }
+        if (n < kLeastSkyPixels)
+            return Sky{};
+        const double mean = double(sum) / double(n);
+        const double spread = std::sqrt(std::max(double(squares) / double(n) - mean * mean, 0.0));
+        const bool settled = sky.known && mean == sky.level && spread == sky.spread;
+        sky = Sky{mean, spread, true};
+        if (settled)
+            break;
+    }
+    return sky;
+}
+
+struct Peak {
+    unsigned short value = 0;
+    int x = 0;
+    int y = 0;
+};
+
+// Brightest pixel within sqrt(aperture2) of (x, y).
+Peak findPeak(const ImageBuffer& image, const GuideZone& box, int x, int y, double aperture2) {
+    const std::size_t w = std::size_t(image.width);
+    Peak peak{0, x, y};
+    for (int r = box.top; r <= box.bottom; ++r) {
+        const unsigned short* p = image.pixels + std::size_t(r) * w;
+        for (int c = box.left; c <= box.right; ++c)
+            if (p[c] > peak.value && distance2(c - x, r - y) <= aperture2)
+                peak = Peak{p[c], c, r};
+    }
+    return peak;
+}
+
+// Centroid of the light above `floor` around the peak, over the pixels of the
+// box within kCentroidReach of it; false when none is above.
+bool centroid(const ImageBuffer& image, const GuideZone& box, const Peak& peak, double floor,
+              double& cx, double& cy) {
+    const std::size_t w = std::size_t(image.width);
+    double s = 0.0, sx = 0.0, sy = 0.0;
+    for (int r = std::max(box.top, peak.y - kCentroidReach);
+         r <= std::min(box.bottom, peak.y + kCentroidReach); ++r) {
+        const unsigned short* p = image.pixels + std::size_t(r) * w;
+        for (int c = std::max(box.left, peak.x - kCentroidReach);
+             c <= std::min(box.right, peak.x + kCentroidReach); ++c) {
+            const double v = p[c] - floor;
+            if (v <= 0.0)
+                continue;
+            s += v;
+            sx += v * c;
+            sy += v * r;
+        }
+    }
+    if (!(s > 0.0))
+        return false;
+    cx = sx / s;
+    cy = sy / s;
+    return true;
+}
+
+struct Fit {
+    bool ok = false;
+    double x = 0.0;
+    double y = 0.0;
+    double variance = 0.0; // of the Gaussian along each axis, pixels squared
+};
+
+// The circular Gaussian through the pixels within `reach` of (cx, cy): a
+// straight line in log(value) over (1, x, y, x^2 + y^2), least squares
+// weighted by value^2, which stands for the squares on the values themselves.
+// The first pass takes the pixels above `floor`, weighted by their own
+// values; the next ones weight every lit pixel by the value the previous fit
+// gives it, so that noise lifting a faint pixel neither lets it in nor adds
+// to its weight (either would widen the star).
+Fit fitGaussian(const ImageBuffer& image, const GuideZone& box, double cx, double cy, double reach,
+                double sky, double floor) {
+    const std::size_t w = std::size_t(image.width);
+    const int x0 = int(std::lround(cx));
+    const int y0 = int(std::lround(cy));
+    const int span = int(std::ceil(reach)) + 1;
+    Fit fit;
+    double coef[4] = {};
+    for (int pass = 0; pass <= kRefits; ++pass) {
+        double m[4][5] = {};
+        int used = 0;
+        for (int r = std::max(box.top, y0 - span); r <= std::min(box.bottom, y0 + span); ++r) {
+            const unsigned short* p = image.pixels + std::size_t(r) * w;
+            const double dy = r - y0;
+            for (int c = std::max(box.left, x0 - span); c <= std::min(box.right, x0 + span); ++c) {
+                const double v = p[c] - sky;
+                if (v < (pass == 0 ? floor : kLeastLight) ||
+                    distance2(c - cx, r - cy) > reach * reach)
+                    continue;
+                // Coordinates from the nearest pixel keep the sums well scaled.
+                const double dx = c - x0;
+                const double basis[4] = {1.0, dx, dy, dx * dx + dy * dy};
+                const double expected =
+                    pass == 0
+                        ? v
+                        : std::exp(coef[0] + coef[1] * dx + coef[2] * dy + coef[3] * basis[3]);
+                const double weight = expected * expected;
+                const double logv = std::log(v);
+                for (int i = 0; i < 4; ++i) {
+                    const double wb = weight * basis[i];
+                    for (int j = i; j < 4; ++j)
+                        m[i][j] += wb * basis[j];
+                    m[i][4] += wb * logv;
+                }
+                ++used;
+            }
+        }
+        if (used < kLeastFitPixels)
+            return Fit{};
+        for (int i = 0; i < 4; ++i)
+            for (int j = 0; j < i; ++j)
+                m[i][j] = m[j][i];
+        if (!solve4(m) || !(m[3][4] < 0.0))
+            return Fit{};
+        for (int i = 0; i < 4; ++i)
+            coef[i] = m[i][4];
+    }
+    fit.variance = -1.0 / (2.0 * coef[3]);
+    fit.x = x0 + coef[1] * fit.variance;
+    fit.y = y0 + coef[2] * fit.variance;
+    fit.ok = true;
+    return fit;
+}
+
+} // namespace
+
+FocusMeter::FocusMeter() {
+    for (int i = 0; i < kThetaSteps; ++i) {
+        const double theta = -std::numbers::pi / 2 + (i + 0.5) * std::numbers::pi / kThetaSteps;
+        sinTheta[std::size_t(i)] = std::sin(theta);
+        cosTheta[std::size_t(i)] = std::cos(theta);
+    }
+}
+
+FocusStar FocusMeter::measureInBox(const ImageBuffer& image, int x, int y, int h,
+                                   unsigned short saturation) {
+    FocusStar star;
+    if (!image.pixels || image.width < 1 || image.height < 1 || h < 2)
+        return star;
+    GuideZone box;
+    box.left = std::max(x - h, 0);
+    box.right = std::min(x + h, image.width - 1);
+    box.top = std::max(y - h, 0);
+    box.bottom = std::min(y + h, image.height - 1);
+    if (box.right - box.left < 4 || box.bottom - box.top < 4)
+        return star;
+    const double aperture = kApertureShare * h;
+    const double annulus = kAnnulusShare * h;
+
+    const Sky sky = measureSky(image, box, x, y, annulus * annulus);
+    if (!sky.known)
+        return star;
+    const Peak peak = findPeak(image, box, x, y, aperture * aperture);
+    const double height = peak.value - sky.level;
+    const double noise = std::max(sky.spread, kLeastSpread);
+    if (height < kLeastPeakSignal * noise)
+        return star;
+
+    // A first centre and half-light radius within the whole aperture, then
+    // the radius again within an aperture fitted to the star: the sky's noise
+    // over a wide aperture would otherwise swamp a small star's light.
+    double cx = 0.0, cy = 0.0;
+    if (!centroid(image, box, peak, sky.level + kCentroidShare * height, cx, cy))
+        return star;
+    prepareLight(image, box, sky.level);
+    const double wide = halfLightRadius(cx, cy, aperture);
+    if (!(wide > 0.0))
+        return star;
+    const double fitted = std::clamp(kApertureHalfRadii * wide, kLeastAperture, aperture);
+
+    // The core: pixels within the star's half-light diameter, above the noise.
+    const Fit fit =
+        fitGaussian(image, box, cx, cy, 2.0 * std::max(wide, kLeastCoreRadius), sky.level,
+                    std::max(kFitNoiseSigmas * noise, kFitPeakShare * height));
+    if (!fit.ok || std::hypot(fit.x - cx, fit.y - cy) > kLargestCentreShift)
+        return star;
+    const double radius = halfLightRadius(fit.x, fit.y, fitted);
+    if (!(radius > 0.0))
+        return star;
+
+    const double k2 = kFwhmPerSigma * kFwhmPerSigma;
+    star.found = true;
+    star.x = fit.x;
+    star.y = fit.y;
+    star.hfd =
+        std::sqrt(std::max(4.0 * radius * radius - k2 * (kPixelVariance + kTentVariance), 0.0));
+    star.fwhm = kFwhmPerSigma * std::sqrt(std::max(fit.variance - kPixelVariance, 0.0));
+    star.background = sky.level;
+    star.peak = peak.value;
+    star.saturated = peak.value >= saturation;
+    return star;
+}
+
+void FocusMeter::prepareLight(const ImageBuffer& image, const GuideZone& box, double sky) {
+    boxLeft = box.left;
+    boxTop = box.top;
+    boxWidth = box.right - box.left + 1;
+    boxHeight = box.bottom - box.top + 1;
+    boxStride = std::size_t(image.width);
+    boxPixels = image.pixels + std::size_t(box.top) * boxStride + std::size_t(box.left);
+    boxSky = sky;
+    rowIntegral.resize(std::size_t(boxWidth) * std::size_t(boxHeight));
+    for (int r = 0; r < boxHeight; ++r) {
+        const unsigned short* p = boxPixels + std::size_t(r) * boxStride;
+        double* a = rowIntegral.data() + std::size_t(r) * std::size_t(boxWidth);
+        a[0] = 0.0;
+        for (int c = 1; c < boxWidth; ++c)
+            a[c] = a[c - 1] + (double(p[c - 1]) + double(p[c])) / 2.0 - sky;
+    }
+}
+
+double FocusMeter::halfLightRadius(double cx, double cy, double aperture) const {
+    const double total = lightWithin(cx, cy, aperture);
+    if (!(total > 0.0))
+        return -1.0;
+    // False position with the Illinois step on F(r) - total / 2, which is
+    // -total / 2 at 0 and total / 2 at the aperture.
+    const double half = total / 2.0;
+    double a = 0.0, fa = -half, b = aperture, fb = half;
+    double radius = aperture / 2;
+    int side = 0;
+    for (int i = 0; i < kRootIterations && b - a > kRootTolerance; ++i) {
+        radius = (a * fb - b * fa) / (fb - fa);
+        const double f = lightWithin(cx, cy, radius) - half;
+        if (f == 0.0)
+            break;
+        if ((f > 0.0) == (fb > 0.0)) {
+            b = radius;
+            fb = f;
+            if (side < 0)
+                fa /= 2;
+            side = -1;
+        } else {
+            a = radius;
+            fa = f;
+            if (side > 0)
+                fb /= 2;
+            side = +1;
+        }
+    }
+    return radius;
+}
+
+double FocusMeter::lightWithin(double cx, double cy, double r) const {
+    // Integral along row j (box coordinates) from the box's left edge to u:
+    // the trapezoids before the pixel u falls in, then the part of that one.
+    auto along = [this](int j, double u) {
+        u = std::clamp(u, 0.0, double(boxWidth - 1));
+        const int k = std::min(int(u), boxWidth - 2);
+        const double t = u - k;
+        const unsigned short* p = boxPixels + std::size_t(j) * boxStride;
+        const double v0 = p[k] - boxSky;
+        const double v1 = p[k + 1] - boxSky;
+        return rowIntegral[std::size_t(j) * std::size_t(boxWidth) + std::size_t(k)] + v0 * t +
+               (v1 - v0) * t * t / 2.0;
+    };
+    // Across rows: y = cy + r sin(theta), dy = r cos(theta) dtheta, midpoint
+    // rule in theta; the chord at each y is exact along its two rows.
+    double sum = 0.0;
+    const double x0 = cx - boxLeft;
+    for (int i = 0; i < kThetaSteps; ++i) {
+        const double v = cy + r * sinTheta[std::size_t(i)] - boxTop;
+        if (v < 0.0 || v > boxHeight - 1)
+            continue; // beyond the image: no light counted
+        const int j = std::min(int(v), boxHeight - 2);
+        const double s = v - j;
+        const double half = r * cosTheta[std::size_t(i)];
+        const double chord = (1.0 - s) * (along(j, x0 + half) - along(j, x0 - half)) +
+                             s * (along(j + 1, x0 + half) - along(j + 1, x0 - half));
+        sum += chord * half;
+    }
+    return sum * std::numbers::pi / kThetaSteps;
+}
+
+FocusStar FocusMeter::measure(const ImageBuffer& image, int x, int y, unsigned short saturation) {
+    FocusStar best;
+    for (int h = kFirstBoxHalf; h <= kLargestBoxHalf; h *= 2) {
+        const FocusStar s = measureInBox(image, x, y, h, saturation);
+        if (!s.found)
+            break;
+        best = s;
+        if (s.hfd <= kHfdShareOfBox * h)
+            break;
+        x = int(std::lround(s.x));
+        y = int(std::lround(s.y));
+    }
+    return best;
+}
+
+void FocusMeter::rankPlaces(const ImageBuffer& image, int left, int right, int top, int bottom) {
+    candidateCount = 0;
+    floorRank = 0;
+    if (!image.pixels)
+        return;
+    // Every place needs its eight neighbours.
+    left = std::max(left, 1);
+    top = std::max(top, 1);
+    right = std::min(right, image.width - 2);
+    bottom = std::min(bottom, image.height - 2);
+    if (left > right || top > bottom)
+        return;
+    const std::size_t w = std::size_t(image.width);
+    columnSum.resize(w);
+    columnMax.resize(w);
+    rankRow.resize(w);
+    for (int y = top; y <= bottom; ++y) {
+        const unsigned short* up = image.pixels + std::size_t(y - 1) * w;
+        const unsigned short* mid = up + w;
+        const unsigned short* down = mid + w;
+        for (int x = left - 1; x <= right + 1; ++x) {
+            columnSum[std::size_t(x)] = std::uint32_t(up[x]) + mid[x] + down[x];
+            columnMax[std::size_t(x)] = std::max({up[x], mid[x], down[x]});
+        }
+        std::uint32_t rowBest = 0;
+        for (int x = left; x <= right; ++x) {
+            const std::size_t i = std::size_t(x);
+            const std::uint32_t sum = columnSum[i - 1] + columnSum[i] + columnSum[i + 1];
+            const std::uint32_t most = std::max({columnMax[i - 1], columnMax[i], columnMax[i + 1]});
+            rankRow[i] = sum - most;
+            rowBest = std::max(rowBest, sum - most);
+        }
+        if (rowBest <= floorRank)
+            continue;
+        for (int x = left; x <= right; ++x)
+            if (rankRow[std::size_t(x)] > floorRank)
+                consider(rankRow[std::size_t(x)], x, y);
+    }
+    std::sort(candidates.begin(), candidates.begin() + candidateCount,
+              [](const Candidate& a, const Candidate& b) { return a.rank > b.rank; });
+}
+
+void FocusMeter::consider(std::uint32_t rank, int x, int y) {
+    // One place per star: the best of those close together.
+    int kept = 0;
+    for (int i = 0; i < candidateCount; ++i) {
+        const Candidate& c = candidates[std::size_t(i)];
+        const bool near = std::abs(c.x - x) <= kSameStar && std::abs(c.y - y) <= kSameStar;
+        if (near && c.rank >= rank)
+            return;
+        if (!near)
+            candidates[std::size_t(kept++)] = c;
+    }
+    candidateCount = kept;
+    if (candidateCount < kCandidates) {
+        candidates[std::size_t(candidateCount++)] = Candidate{rank, x, y};
+    } else {
+        auto lowest = std::min_element(
+            candidates.begin(), candidates.end(),
+            [](const Candidate& a, const Candidate& b) { return a.rank < b.rank; });
+        *lowest = Candidate{rank, x, y};
+    }
+    floorRank = 0;
+    if (candidateCount == kCandidates) {
+        floorRank = candidates[0].rank;
+        for (const Candidate& c : candidates)
+            floorRank = std::min(floorRank, c.rank);
+    }
+}
+
+FocusStar FocusMeter::starNear(const ImageBuffer& image, int x, int y, unsigned short saturation) {
+    rankPlaces(image, x - kMarkerReach, x + kMarkerReach, y - kMarkerReach, y + kMarkerReach);
+    if (candidateCount == 0)
+        return FocusStar{};
+    return measure(image, candidates[0].x, candidates[0].y, saturation);
+}
+
+FocusStar FocusMeter::brightestStar(const ImageBuffer& image, unsigned short saturation) {
+    if (!image.pixels)
+        return FocusStar{};
+    // Small windows keep their middle.
+    const int margin = std::min(kSearchMargin, (std::min(image.width, image.height) - 1) / 4);
+    rankPlaces(image, margin, image.width - 1 - margin, margin, image.height - 1 - margin);
+    FocusStar clipped;
+    for (int i = 0; i < candidateCount; ++i) {
+        const Candidate c = candidates[std::size_t(i)];
+        const FocusStar s = measure(image, c.x, c.y, saturation);
+        if (s.found && !s.saturated)
+            return s;
+        if (s.found && !clipped.found)
+            clipped = s;
+    }
+    return clipped;
+}
