@@ -58,9 +58,10 @@ constexpr int kLeastFitPixels = 6;
 constexpr int kRefits = 2;
 constexpr double kLeastLight = 1.0; // levels: the logarithm needs light
 
-// The first centre: light above this share of the peak, this close to it.
+// The star's core: this close to the place measured, on each axis. Its first
+// centre is that of the light above this share of its peak.
+constexpr int kCoreReach = 6;
 constexpr double kCentroidShare = 0.5;
-constexpr int kCentroidReach = 6;
 // The fitted aperture's radius in half-light radii (1.5 HFD: 99.8 % of a
 // Gaussian's light), and never smaller than this.
 constexpr double kApertureHalfRadii = 3.0;
@@ -141,44 +142,39 @@ Sky measureSky(const ImageBuffer& image, const GuideZone& box, int x, int y, dou
     return sky;
 }
 
-struct Peak {
-    unsigned short value = 0;
-    int x = 0;
-    int y = 0;
-};
-
-// Brightest pixel within sqrt(aperture2) of (x, y).
-Peak findPeak(const ImageBuffer& image, const GuideZone& box, int x, int y, double aperture2) {
+// The brightest pixel and the centroid of the light above `floor`, both over
+// the pixels of the box within kCoreReach of (x, y) on each axis: the star's
+// core, which a hot pixel or another star farther away leaves alone.
+template <class Visit>
+void visitCore(const ImageBuffer& image, const GuideZone& box, int x, int y, Visit visit) {
     const std::size_t w = std::size_t(image.width);
-    Peak peak{0, x, y};
-    for (int r = box.top; r <= box.bottom; ++r) {
+    for (int r = std::max(box.top, y - kCoreReach); r <= std::min(box.bottom, y + kCoreReach);
+         ++r) {
         const unsigned short* p = image.pixels + std::size_t(r) * w;
-        for (int c = box.left; c <= box.right; ++c)
-            if (p[c] > peak.value && distance2(c - x, r - y) <= aperture2)
-                peak = Peak{p[c], c, r};
+        for (int c = std::max(box.left, x - kCoreReach); c <= std::min(box.right, x + kCoreReach);
+             ++c)
+            visit(p[c], c, r);
     }
+}
+
+unsigned short corePeak(const ImageBuffer& image, const GuideZone& box, int x, int y) {
+    unsigned short peak = 0;
+    visitCore(image, box, x, y, [&](unsigned short v, int, int) { peak = std::max(peak, v); });
     return peak;
 }
 
-// Centroid of the light above `floor` around the peak, over the pixels of the
-// box within kCentroidReach of it; false when none is above.
-bool centroid(const ImageBuffer& image, const GuideZone& box, const Peak& peak, double floor,
-              double& cx, double& cy) {
-    const std::size_t w = std::size_t(image.width);
+// False when no pixel is above the floor.
+bool coreCentroid(const ImageBuffer& image, const GuideZone& box, int x, int y, double floor,
+                  double& cx, double& cy) {
     double s = 0.0, sx = 0.0, sy = 0.0;
-    for (int r = std::max(box.top, peak.y - kCentroidReach);
-         r <= std::min(box.bottom, peak.y + kCentroidReach); ++r) {
-        const unsigned short* p = image.pixels + std::size_t(r) * w;
-        for (int c = std::max(box.left, peak.x - kCentroidReach);
-             c <= std::min(box.right, peak.x + kCentroidReach); ++c) {
-            const double v = p[c] - floor;
-            if (v <= 0.0)
-                continue;
-            s += v;
-            sx += v * c;
-            sy += v * r;
-        }
-    }
+    visitCore(image, box, x, y, [&](unsigned short p, int c, int r) {
+        const double v = p - floor;
+        if (v <= 0.0)
+            return;
+        s += v;
+        sx += v * c;
+        sy += v * r;
+    });
     if (!(s > 0.0))
         return false;
     cx = sx / s;
@@ -282,8 +278,8 @@ FocusStar FocusMeter::measureInBox(const ImageBuffer& image, int x, int y, int h
     const Sky sky = measureSky(image, box, x, y, annulus * annulus);
     if (!sky.known)
         return star;
-    const Peak peak = findPeak(image, box, x, y, aperture * aperture);
-    const double height = peak.value - sky.level;
+    const unsigned short peak = corePeak(image, box, x, y);
+    const double height = peak - sky.level;
     const double noise = std::max(sky.spread, kLeastSpread);
     if (height < kLeastPeakSignal * noise)
         return star;
@@ -292,7 +288,7 @@ FocusStar FocusMeter::measureInBox(const ImageBuffer& image, int x, int y, int h
     // the radius again within an aperture fitted to the star: the sky's noise
     // over a wide aperture would otherwise swamp a small star's light.
     double cx = 0.0, cy = 0.0;
-    if (!centroid(image, box, peak, sky.level + kCentroidShare * height, cx, cy))
+    if (!coreCentroid(image, box, x, y, sky.level + kCentroidShare * height, cx, cy))
         return star;
     prepareLight(image, box, sky.level);
     const double wide = halfLightRadius(cx, cy, aperture);
@@ -318,8 +314,8 @@ FocusStar FocusMeter::measureInBox(const ImageBuffer& image, int x, int y, int h
         std::sqrt(std::max(4.0 * radius * radius - k2 * (kPixelVariance + kTentVariance), 0.0));
     star.fwhm = kFwhmPerSigma * std::sqrt(std::max(fit.variance - kPixelVariance, 0.0));
     star.background = sky.level;
-    star.peak = peak.value;
-    star.saturated = peak.value >= saturation;
+    star.peak = peak;
+    star.saturated = peak >= saturation;
     return star;
 }
 

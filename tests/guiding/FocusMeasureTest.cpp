@@ -127,6 +127,13 @@ TEST(FocusMeasure, HotPixelsBrighterThanTheStarDoNotHideIt) {
     EXPECT_NEAR(s.x, 311.4, 0.1);
     EXPECT_NEAR(s.y, 207.8, 0.1);
     EXPECT_NEAR(s.hfd / 7.0, 1.0, 0.05);
+
+    // One beside the star, within its aperture, does not take its place.
+    px(image, 320, 205) = 20000;
+    const FocusStar beside = meter.starNear(image, 311, 208, 65535);
+    ASSERT_TRUE(beside.found);
+    EXPECT_NEAR(beside.x, 311.4, 0.3);
+    EXPECT_NEAR(beside.y, 207.8, 0.3);
 }
 
 TEST(FocusMeasure, NoStarFoundInSkyAlone) {
