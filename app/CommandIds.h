@@ -42,6 +42,7 @@ constexpr int SerialPortDialog = 32800;
 constexpr int AutoLevels = 32801;
 constexpr int AutoLevelsOnNewImage = 32802;
 constexpr int ShowGuideGraph = 32803;
+constexpr int ShowFocus = 32804;
 constexpr int GuidingStart = 1047; // guiding panel buttons
 constexpr int GuidingStop = 1048;
 } // namespace cmd
