@@ -415,9 +415,11 @@ FocusStar FocusMeter::measure(const ImageBuffer& image, int x, int y, unsigned s
     return best;
 }
 
-void FocusMeter::rankPlaces(const ImageBuffer& image, int left, int right, int top, int bottom) {
+void FocusMeter::rankPlaces(const ImageBuffer& image, int left, int right, int top, int bottom,
+                            std::uint32_t saturation) {
     candidateCount = 0;
     floorRank = 0;
+    clippedPlaces.clear();
     if (!image.pixels)
         return;
     // Every place needs its eight neighbours.
@@ -431,6 +433,7 @@ void FocusMeter::rankPlaces(const ImageBuffer& image, int left, int right, int t
     columnSum.resize(w);
     columnMax.resize(w);
     rankRow.resize(w);
+    clippedPlaces.reserve(kClippedPlaces);
     for (int y = top; y <= bottom; ++y) {
         const unsigned short* up = image.pixels + std::size_t(y - 1) * w;
         const unsigned short* mid = up + w;
@@ -449,44 +452,74 @@ void FocusMeter::rankPlaces(const ImageBuffer& image, int left, int right, int t
         }
         if (rowBest <= floorRank)
             continue;
-        for (int x = left; x <= right; ++x)
-            if (rankRow[std::size_t(x)] > floorRank)
-                consider(rankRow[std::size_t(x)], x, y);
+        for (int x = left; x <= right; ++x) {
+            const std::size_t i = std::size_t(x);
+            if (rankRow[i] <= floorRank)
+                continue;
+            const std::uint32_t most = std::max({columnMax[i - 1], columnMax[i], columnMax[i + 1]});
+            consider(Place{rankRow[i], x, y}, most >= saturation);
+        }
     }
-    std::sort(candidates.begin(), candidates.begin() + candidateCount,
-              [](const Candidate& a, const Candidate& b) { return a.rank > b.rank; });
+    const auto higher = [](const Place& a, const Place& b) { return a.rank > b.rank; };
+    std::sort(candidates.begin(), candidates.begin() + candidateCount, higher);
+    std::sort(clippedPlaces.begin(), clippedPlaces.end(), higher);
 }
 
-void FocusMeter::consider(std::uint32_t rank, int x, int y) {
+void FocusMeter::consider(const Place& place, bool clipped) {
+    if (clipped) {
+        // A saturated core: its wings, as bright as many a star's core, are
+        // no candidates either. Several places cover a wide core.
+        for (Place& c : clippedPlaces)
+            if (within(c, place, kSameStar / 2)) {
+                c.rank = std::max(c.rank, place.rank);
+                return;
+            }
+        if (clippedPlaces.size() < kClippedPlaces)
+            clippedPlaces.push_back(place);
+        int kept = 0;
+        for (int i = 0; i < candidateCount; ++i)
+            if (!within(candidates[std::size_t(i)], place, kSameStar))
+                candidates[std::size_t(kept++)] = candidates[std::size_t(i)];
+        candidateCount = kept;
+        updateFloor();
+        return;
+    }
+    for (const Place& c : clippedPlaces)
+        if (within(c, place, kSameStar))
+            return;
     // One place per star: the best of those close together.
     int kept = 0;
     for (int i = 0; i < candidateCount; ++i) {
-        const Candidate& c = candidates[std::size_t(i)];
-        const bool near = std::abs(c.x - x) <= kSameStar && std::abs(c.y - y) <= kSameStar;
-        if (near && c.rank >= rank)
+        const Place& c = candidates[std::size_t(i)];
+        const bool near = within(c, place, kSameStar);
+        if (near && c.rank >= place.rank)
             return;
         if (!near)
             candidates[std::size_t(kept++)] = c;
     }
     candidateCount = kept;
     if (candidateCount < kCandidates) {
-        candidates[std::size_t(candidateCount++)] = Candidate{rank, x, y};
+        candidates[std::size_t(candidateCount++)] = place;
     } else {
-        auto lowest = std::min_element(
-            candidates.begin(), candidates.end(),
-            [](const Candidate& a, const Candidate& b) { return a.rank < b.rank; });
-        *lowest = Candidate{rank, x, y};
+        *std::min_element(candidates.begin(), candidates.end(),
+                          [](const Place& a, const Place& b) { return a.rank < b.rank; }) = place;
     }
+    updateFloor();
+}
+
+void FocusMeter::updateFloor() {
     floorRank = 0;
     if (candidateCount == kCandidates) {
         floorRank = candidates[0].rank;
-        for (const Candidate& c : candidates)
+        for (const Place& c : candidates)
             floorRank = std::min(floorRank, c.rank);
     }
 }
 
 FocusStar FocusMeter::starNear(const ImageBuffer& image, int x, int y, unsigned short saturation) {
-    rankPlaces(image, x - kMarkerReach, x + kMarkerReach, y - kMarkerReach, y + kMarkerReach);
+    // The marked star, saturated or not.
+    rankPlaces(image, x - kMarkerReach, x + kMarkerReach, y - kMarkerReach, y + kMarkerReach,
+               kNothingClipped);
     if (candidateCount == 0)
         return FocusStar{};
     return measure(image, candidates[0].x, candidates[0].y, saturation);
@@ -497,15 +530,19 @@ FocusStar FocusMeter::brightestStar(const ImageBuffer& image, unsigned short sat
         return FocusStar{};
     // Small windows keep their middle.
     const int margin = std::min(kSearchMargin, (std::min(image.width, image.height) - 1) / 4);
-    rankPlaces(image, margin, image.width - 1 - margin, margin, image.height - 1 - margin);
-    FocusStar clipped;
+    rankPlaces(image, margin, image.width - 1 - margin, margin, image.height - 1 - margin,
+               saturation);
     for (int i = 0; i < candidateCount; ++i) {
-        const Candidate c = candidates[std::size_t(i)];
+        const Place c = candidates[std::size_t(i)];
         const FocusStar s = measure(image, c.x, c.y, saturation);
         if (s.found && !s.saturated)
             return s;
-        if (s.found && !clipped.found)
-            clipped = s;
     }
-    return clipped;
+    // Only saturated stars: the brightest, flagged.
+    for (const Place& c : clippedPlaces) {
+        const FocusStar s = measure(image, c.x, c.y, saturation);
+        if (s.found)
+            return s;
+    }
+    return FocusStar{};
 }

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 // Focus figures of one star: its half-flux diameter and its full width at half
@@ -60,18 +61,29 @@ public:
                            unsigned short saturation);
 
 private:
-    struct Candidate {
+    // A place of the star search and its rank.
+    struct Place {
         std::uint32_t rank = 0;
         int x = 0;
         int y = 0;
     };
+    static bool within(const Place& a, const Place& b, int reach) {
+        return std::abs(a.x - b.x) <= reach && std::abs(a.y - b.y) <= reach;
+    }
     static constexpr int kCandidates = 16;
+    // Saturated cores the search keeps clear of; more are left to the
+    // measurement, which flags them.
+    static constexpr std::size_t kClippedPlaces = 256;
+    static constexpr std::uint32_t kNothingClipped = 65536;
     static constexpr int kThetaSteps = 64;
 
-    // Fills the candidates from the places of the rectangle (both ends
-    // included), best first.
-    void rankPlaces(const ImageBuffer& image, int left, int right, int top, int bottom);
-    void consider(std::uint32_t rank, int x, int y);
+    // Fills the candidates (unsaturated places, best first, one per star)
+    // and the saturated places from the rectangle, both ends included. A
+    // place is saturated when a pixel of its 3 x 3 block reaches saturation.
+    void rankPlaces(const ImageBuffer& image, int left, int right, int top, int bottom,
+                    std::uint32_t saturation);
+    void consider(const Place& place, bool clipped);
+    void updateFloor();
 
     // The rows' integrals of the box, less the sky, for lightWithin.
     void prepareLight(const ImageBuffer& image, const GuideZone& box, double sky);
@@ -98,7 +110,8 @@ private:
     std::vector<std::uint32_t> columnSum;
     std::vector<unsigned short> columnMax;
     std::vector<std::uint32_t> rankRow;
-    std::array<Candidate, kCandidates> candidates{};
+    std::array<Place, kCandidates> candidates{};
     int candidateCount = 0;
     std::uint32_t floorRank = 0; // what a place must beat once the list is full
+    std::vector<Place> clippedPlaces;
 };

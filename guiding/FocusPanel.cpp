@@ -149,10 +149,9 @@ void CFocusPanel::showFigures() {
         e->setStyleSheet(found && current.saturated
                              ? QStringLiteral("color: %1; font-weight: bold").arg(kWarning.name())
                              : QString());
-    setLabel(SaturationLabel,
-             found && current.saturated
-                 ? QStringLiteral("Étoile saturée : mesure faussée, réduire la pose")
-                 : QString());
+    setLabel(SaturationLabel, found && current.saturated
+                                  ? QStringLiteral("Étoile saturée : réduire la pose")
+                                  : QString());
 
     const QString place = QStringLiteral("(%1, %2)");
     QString which;

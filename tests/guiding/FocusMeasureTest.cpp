@@ -82,12 +82,18 @@ TEST(FocusMeasure, WidthsWithinFivePercentAtSubPixelPositions) {
     }
 }
 
-TEST(FocusMeasure, SaturatedStarReportedAndPassedOverForAnUnsaturatedOne) {
+TEST(FocusMeasure, SaturatedStarsReportedAndPassedOverForAnUnsaturatedOne) {
     const double fwhm = 3.0;
-    const Star bright{60.3, 50.6, fluxForPeak(fwhm, 2000)};
-    const Star faint{130.6, 95.2, fluxForPeak(fwhm, 120)};
+    // More saturated stars than the search keeps places, at every degree of
+    // saturation, and one faint star among them.
+    std::vector<Star> stars;
+    for (int i = 0; i < 24; ++i)
+        stars.push_back(
+            Star{30.3 + 45 * (i % 6), 30.6 + 45 * (i / 6), fluxForPeak(fwhm, 300 + 80 * i)});
+    const Star faint{142.6, 165.2, fluxForPeak(fwhm, 120)};
+    stars.push_back(faint);
     ImageBuffer image;
-    renderSky(image, 200, 150, {bright, faint}, fwhm);
+    renderSky(image, 290, 210, stars, fwhm);
     FocusMeter meter;
 
     const FocusStar chosen = meter.brightestStar(image, kClipped);
@@ -96,15 +102,17 @@ TEST(FocusMeasure, SaturatedStarReportedAndPassedOverForAnUnsaturatedOne) {
     EXPECT_NEAR(chosen.x, faint.x, 0.1);
     EXPECT_NEAR(chosen.y, faint.y, 0.1);
 
-    // Marked, the saturated star is measured and flagged.
-    const FocusStar marked = meter.starNear(image, 57, 53, kClipped);
+    // Marked, a saturated star is measured and flagged.
+    const FocusStar marked = meter.starNear(image, 78, 73, kClipped);
     ASSERT_TRUE(marked.found);
     EXPECT_TRUE(marked.saturated);
     EXPECT_EQ(marked.peak, kClipped);
-    EXPECT_NEAR(marked.x, bright.x, 0.5);
+    EXPECT_NEAR(marked.x, stars[7].x, 0.5);
+    EXPECT_NEAR(marked.y, stars[7].y, 0.5);
 
-    // Alone, it is what the search gives, still flagged.
-    renderSky(image, 200, 150, {bright}, fwhm);
+    // With saturated stars alone, the search gives one, still flagged.
+    stars.pop_back();
+    renderSky(image, 290, 210, stars, fwhm);
     const FocusStar only = meter.brightestStar(image, kClipped);
     ASSERT_TRUE(only.found);
     EXPECT_TRUE(only.saturated);
