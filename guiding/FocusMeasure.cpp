@@ -72,7 +72,8 @@ constexpr double kLeastCoreRadius = 1.5;
 constexpr double kLargestCentreShift = 1.5;
 
 constexpr int kRootIterations = 60;
-constexpr double kRootTolerance = 1e-5; // pixels
+constexpr double kRootTolerance = 1e-4;  // pixels
+constexpr double kRoughTolerance = 1e-2; // for the radius that only sizes the aperture
 
 // Places closer than this on both axes are taken for the same star.
 constexpr int kSameStar = FocusMeter::kFirstBoxHalf;
@@ -117,18 +118,31 @@ Sky measureSky(const ImageBuffer& image, const GuideZone& box, int x, int y, dou
     Sky sky;
     for (int pass = 0; pass < kClipPasses; ++pass) {
         const double reach = kClipSigmas * std::max(sky.spread, kLeastSpread);
-        const double lo = pass ? sky.level - reach : -1.0;
-        const double hi = pass ? sky.level + reach : 65536.0;
+        const unsigned lo = pass ? unsigned(std::max(std::ceil(sky.level - reach), 0.0)) : 0;
+        const unsigned hi =
+            pass ? unsigned(std::min(std::floor(sky.level + reach), 65535.0)) : 65535;
         std::uint64_t n = 0, sum = 0, squares = 0;
+        auto add = [&](const unsigned short* p, int from, int to) {
+            // Without branches: most pixels are kept, the rest unpredictably.
+            for (int c = from; c <= to; ++c) {
+                const std::uint64_t v = p[c];
+                const std::uint64_t kept = v - lo <= hi - lo;
+                n += kept;
+                sum += kept * v;
+                squares += kept * v * v;
+            }
+        };
         for (int r = box.top; r <= box.bottom; ++r) {
             const unsigned short* p = image.pixels + std::size_t(r) * w;
-            for (int c = box.left; c <= box.right; ++c) {
-                if (distance2(c - x, r - y) <= annulus2 || p[c] < lo || p[c] > hi)
-                    continue;
-                ++n;
-                sum += p[c];
-                squares += std::uint64_t(p[c]) * p[c];
+            // The columns inside the annulus's inner circle on this row.
+            const double inside2 = annulus2 - double(r - y) * double(r - y);
+            if (inside2 < 0.0) {
+                add(p, box.left, box.right);
+                continue;
             }
+            const int k = int(std::sqrt(inside2));
+            add(p, box.left, std::min(x - k - 1, box.right));
+            add(p, std::max(x + k + 1, box.left), box.right);
         }
         if (n < kLeastSkyPixels)
             return Sky{};
@@ -290,8 +304,14 @@ FocusStar FocusMeter::measureInBox(const ImageBuffer& image, int x, int y, int h
     double cx = 0.0, cy = 0.0;
     if (!coreCentroid(image, box, x, y, sky.level + kCentroidShare * height, cx, cy))
         return star;
-    prepareLight(image, box, sky.level);
-    const double wide = halfLightRadius(cx, cy, aperture);
+    // Only what circles around the centre reach, the fit's shift included.
+    const int reach = int(std::ceil(aperture + kLargestCentreShift)) + 1;
+    const int ix = int(std::lround(cx)), iy = int(std::lround(cy));
+    prepareLight(image,
+                 GuideZone{std::max(box.left, ix - reach), std::min(box.right, ix + reach),
+                           std::max(box.top, iy - reach), std::min(box.bottom, iy + reach)},
+                 sky.level);
+    const double wide = halfLightRadius(cx, cy, aperture, kRoughTolerance);
     if (!(wide > 0.0))
         return star;
     const double fitted = std::clamp(kApertureHalfRadii * wide, kLeastAperture, aperture);
@@ -302,7 +322,7 @@ FocusStar FocusMeter::measureInBox(const ImageBuffer& image, int x, int y, int h
                     std::max(kFitNoiseSigmas * noise, kFitPeakShare * height));
     if (!fit.ok || std::hypot(fit.x - cx, fit.y - cy) > kLargestCentreShift)
         return star;
-    const double radius = halfLightRadius(fit.x, fit.y, fitted);
+    const double radius = halfLightRadius(fit.x, fit.y, fitted, kRootTolerance);
     if (!(radius > 0.0))
         return star;
 
@@ -337,7 +357,7 @@ void FocusMeter::prepareLight(const ImageBuffer& image, const GuideZone& box, do
     }
 }
 
-double FocusMeter::halfLightRadius(double cx, double cy, double aperture) const {
+double FocusMeter::halfLightRadius(double cx, double cy, double aperture, double tolerance) const {
     const double total = lightWithin(cx, cy, aperture);
     if (!(total > 0.0))
         return -1.0;
@@ -347,7 +367,7 @@ double FocusMeter::halfLightRadius(double cx, double cy, double aperture) const 
     double a = 0.0, fa = -half, b = aperture, fb = half;
     double radius = aperture / 2;
     int side = 0;
-    for (int i = 0; i < kRootIterations && b - a > kRootTolerance; ++i) {
+    for (int i = 0; i < kRootIterations && b - a > tolerance; ++i) {
         radius = (a * fb - b * fa) / (fb - fa);
         const double f = lightWithin(cx, cy, radius) - half;
         if (f == 0.0)

@@ -89,9 +89,9 @@ private:
     void prepareLight(const ImageBuffer& image, const GuideZone& box, double sky);
     // Light of the star within radius r of (cx, cy).
     double lightWithin(double cx, double cy, double r) const;
-    // Radius holding half the light within the aperture; negative when the
-    // aperture holds no light.
-    double halfLightRadius(double cx, double cy, double aperture) const;
+    // Radius holding half the light within the aperture, to the tolerance
+    // (pixels); negative when the aperture holds no light.
+    double halfLightRadius(double cx, double cy, double aperture, double tolerance) const;
 
     // Integrals along each row of the box of the pixels less the background,
     // read as a surface that is linear between pixel centres.
