@@ -37,13 +37,14 @@ public:
     static constexpr int kLargestBoxHalf = 128;
     // How far from a marker its star may lie.
     static constexpr int kMarkerReach = 10;
-    // Stars closer than this to the image's edge are not searched for.
+    // Stars closer than this to the image's edge are not searched for (less
+    // in images too small to keep a middle).
     static constexpr int kSearchMargin = 16;
 
     FocusMeter();
 
     // The star around (x, y): measured in a box centred there, grown as the
-    // star needs. saturation is the first level a pixel cannot exceed.
+    // star needs. A pixel at `saturation` or above counts as clipped.
     FocusStar measure(const ImageBuffer& image, int x, int y, unsigned short saturation);
 
     // The star whose core is brightest within kMarkerReach of (x, y),
