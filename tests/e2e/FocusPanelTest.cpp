@@ -2,6 +2,7 @@
 // figures of single images and of a loop, the curve and its best image.
 #include "SimulatorRun.h"
 
+#include "CameraProtocol.h"
 #include "FocusPanel.h"
 #include "common/TempDir.h"
 
@@ -85,4 +86,37 @@ TEST_F(FocusWalk, WiderAwayFromFocusAndTheBestImageMarked) {
     EXPECT_FALSE(panel().isVisible());
     EXPECT_TRUE(runCommand(cmd::AcquireOne).empty());
     EXPECT_EQ(panel().history().size(), held);
+}
+
+TEST_F(FocusWalk, FollowsTheMarkedStarUntilTheBrightestIsAskedFor) {
+    SimulatorProcess camsim({"--time-scale", "0.05"});
+    ASSERT_TRUE(start());
+    action(cmd::ShowFocus)->trigger();
+    EXPECT_TRUE(runCommand(cmd::AcquireOne).empty());
+    ASSERT_TRUE(panel().star().found);
+    const QPointF brightest(panel().star().x, panel().star().y);
+
+    // A click beside a star of the other half of the frame.
+    const QPoint other =
+        brightestPatch(brightest.x() > 640 ? QRect(40, 40, 560, 940) : QRect(680, 40, 560, 940));
+    clickImage(other + QPoint(3, -2));
+    for (int image = 0; image < 2; ++image) {
+        SCOPED_TRACE(image);
+        ASSERT_TRUE(panel().star().found);
+        EXPECT_NEAR(panel().star().x, other.x(), 1.5);
+        EXPECT_NEAR(panel().star().y, other.y(), 1.5);
+        EXPECT_TRUE(label(CFocusPanel::StarLabel).startsWith(QStringLiteral("Étoile marquée")));
+        // The marked star starts a curve of its own.
+        EXPECT_EQ(panel().history().size(), 1 + image);
+        EXPECT_TRUE(runCommand(cmd::AcquireOne).empty());
+    }
+
+    QTest::mouseClick(findControlAs<QPushButton>(panel().window(), CFocusPanel::BrightestButton),
+                      Qt::LeftButton);
+    const FocusStar expected = FocusMeter().brightestStar(doc().image, kPixelCeiling);
+    EXPECT_EQ(panel().star().x, expected.x);
+    EXPECT_EQ(panel().star().y, expected.y);
+    EXPECT_TRUE(
+        label(CFocusPanel::StarLabel).startsWith(QStringLiteral("Étoile la plus brillante")));
+    EXPECT_EQ(panel().history().size(), 1);
 }
