@@ -3,11 +3,13 @@
 #include "CameraProtocol.h"
 #include "ImageBuffer.h"
 
+#include <QEvent>
 #include <QFrame>
 #include <QPainter>
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 namespace {
 
@@ -28,13 +30,32 @@ QString twoDecimals(double v) {
     return QString::asprintf("%.2f", v);
 }
 
+// Calls back whenever the watched window comes up, however it is shown.
+class ShowWatcher : public QObject {
+public:
+    ShowWatcher(QObject* window, std::function<void()> shown)
+        : QObject(window), onShow(std::move(shown)) {}
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Show)
+            onShow();
+        return false;
+    }
+
+private:
+    std::function<void()> onShow;
+};
+
 } // namespace
 
 CFocusPanel::CFocusPanel(QWidget* view, ImageBuffer* img)
     : CPanel(view, "CFocusPanel", QStringLiteral("Mise au point"), 200, 156), image(img) {}
 
 bool CFocusPanel::create() {
-    return CPanel::create(512, 310, false);
+    if (!CPanel::create(512, 310, false))
+        return false;
+    // A panel coming up shows the current image's figures at once.
+    window()->installEventFilter(new ShowWatcher(window(), [this] { measure(); }));
+    return true;
 }
 
 void CFocusPanel::createControls(ControlBuilder& b) {
@@ -45,7 +66,7 @@ void CFocusPanel::createControls(ControlBuilder& b) {
     b.label(QStringLiteral("Pic"), 4, 22, 34, 9);
     b.edit(PeakField, 40, 20, 40, 12, Qt::AlignRight, true);
     QLabel* warning =
-        b.label(QString(), 4, 35, 172, 10, Qt::AlignLeft | Qt::AlignVCenter, SaturationLabel);
+        b.label(QString(), 4, 35, 192, 10, Qt::AlignLeft | Qt::AlignVCenter, SaturationLabel);
     warning->setStyleSheet(QStringLiteral("color: %1; font-weight: bold").arg(kWarning.name()));
     b.label(QString(), 4, 48, 136, 9, Qt::AlignLeft | Qt::AlignVCenter, StarLabel);
     b.button(BrightestButton, QStringLiteral("Plus brillante"), 142, 46, 54, 12);
@@ -58,11 +79,6 @@ void CFocusPanel::createControls(ControlBuilder& b) {
 
     b.label(QString(), 4, 143, 136, 9, Qt::AlignLeft | Qt::AlignVCenter, BestLabel);
     b.button(ClearButton, QStringLiteral("Effacer"), 142, 141, 54, 12);
-}
-
-void CFocusPanel::show() {
-    CPanel::show();
-    measure();
 }
 
 void CFocusPanel::imageChanged() {

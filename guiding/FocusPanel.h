@@ -30,10 +30,9 @@ public:
     // The image belongs to the document and outlives the panel.
     CFocusPanel(QWidget* view, ImageBuffer* image);
 
-    // Makes the window, hidden, at its place beside the image.
+    // Makes the window, hidden, at its place beside the image. Whenever it
+    // is shown, the current image is measured.
     bool create();
-    // Shows the panel with the current image measured.
-    void show();
 
     // A new image is in the document.
     void imageChanged();
