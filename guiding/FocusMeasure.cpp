@@ -214,15 +214,25 @@ Fit fitGaussian(const ImageBuffer& image, const GuideZone& box, double cx, doubl
     const std::size_t w = std::size_t(image.width);
     const int x0 = int(std::lround(cx));
     const int y0 = int(std::lround(cy));
-    const int span = int(std::ceil(reach)) + 1;
+    // Pixels beyond the box are never read, so the span stays within two of
+    // its largest half-sizes.
+    constexpr int kLargestSpan = 2 * FocusMeter::kLargestBoxHalf;
+    const int span = std::min(int(std::ceil(reach)) + 1, kLargestSpan);
+    // The previous fit's values, exp(a + b dx + c dy + e (dx^2 + dy^2)), as a
+    // row factor times a column factor: one exponential per row and column.
+    std::array<double, 2 * kLargestSpan + 1> columnFactor;
     Fit fit;
     double coef[4] = {};
     for (int pass = 0; pass <= kRefits; ++pass) {
+        if (pass > 0)
+            for (int dx = -span; dx <= span; ++dx)
+                columnFactor[std::size_t(dx + span)] = std::exp(coef[1] * dx + coef[3] * dx * dx);
         double m[4][5] = {};
         int used = 0;
         for (int r = std::max(box.top, y0 - span); r <= std::min(box.bottom, y0 + span); ++r) {
             const unsigned short* p = image.pixels + std::size_t(r) * w;
             const double dy = r - y0;
+            const double rowFactor = std::exp(coef[0] + coef[2] * dy + coef[3] * dy * dy);
             for (int c = std::max(box.left, x0 - span); c <= std::min(box.right, x0 + span); ++c) {
                 const double v = p[c] - sky;
                 if (v < (pass == 0 ? floor : kLeastLight) ||
@@ -232,9 +242,7 @@ Fit fitGaussian(const ImageBuffer& image, const GuideZone& box, double cx, doubl
                 const double dx = c - x0;
                 const double basis[4] = {1.0, dx, dy, dx * dx + dy * dy};
                 const double expected =
-                    pass == 0
-                        ? v
-                        : std::exp(coef[0] + coef[1] * dx + coef[2] * dy + coef[3] * basis[3]);
+                    pass == 0 ? v : rowFactor * columnFactor[std::size_t(c - x0 + span)];
                 const double weight = expected * expected;
                 const double logv = std::log(v);
                 for (int i = 0; i < 4; ++i) {
