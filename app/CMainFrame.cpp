@@ -186,6 +186,10 @@ void CMainFrame::defineCommands() {
          {}},
         {cmd::ShowGuiding, "Suivi", "Contrôle du suivi", {}},
         {cmd::ShowGuideGraph, "Graphe suivi", "Graphe des erreurs de suivi", {}},
+        {cmd::ShowFocus,
+         "Mise au point",
+         "Diamètre à mi-flux et largeur à mi-hauteur d'une étoile\nMise au point",
+         {}},
         {cmd::AutoLevels,
          "Niveaux automatiques",
          "Règle la luminosité et le contraste sur l'image\nNiveaux automatiques",
@@ -251,8 +255,8 @@ void CMainFrame::buildMenus() {
     add(menuBar()->addMenu(QStringLiteral("&Affichage")),
         {cmd::ViewToolbar, cmd::ViewStatusBar, 0, cmd::ShowVisu, cmd::AutoLevels,
          cmd::AutoLevelsOnNewImage, cmd::ShowStats, cmd::ShowInfo, cmd::ShowGuiding,
-         cmd::ShowGuideGraph, 0, cmd::ZoomIn, cmd::ZoomOut, cmd::ZoomActualSize, cmd::ZoomFit, 0,
-         cmd::NightVision});
+         cmd::ShowGuideGraph, cmd::ShowFocus, 0, cmd::ZoomIn, cmd::ZoomOut, cmd::ZoomActualSize,
+         cmd::ZoomFit, 0, cmd::NightVision});
     add(menuBar()->addMenu(QStringLiteral("Camera")),
         {cmd::InitCamera, cmd::SerialPortDialog, 0, cmd::CameraParams, cmd::SequenceParams,
          cmd::AcquireOne, cmd::LoopStart, cmd::LoopPause, cmd::LoopStop, cmd::StartCumul});

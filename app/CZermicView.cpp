@@ -10,6 +10,7 @@
 #include "ColourTables.h"
 #include "CommandIds.h"
 #include "DisplayBitmap.h"
+#include "FocusPanel.h"
 #include "GuideGraphPanel.h"
 #include "ImageSave.h"
 #include "LevelWindow.h"
@@ -98,6 +99,7 @@ CZermicView::~CZermicView() {
     visu.reset();
     info.reset();
     stats.reset();
+    focus.reset();
     bitmap = QImage();
     bitmapBits = nullptr;
     cumul.reset();
@@ -170,6 +172,11 @@ void CZermicView::setHandlers() {
     });
     table.setCheckRule(cmd::ShowGuideGraph,
                        [this] { return suivi.graphPanel() && suivi.graphPanel()->isVisible(); });
+    table.setHandler(cmd::ShowFocus, [this] {
+        if (focus)
+            focus->isVisible() ? focus->hide() : focus->show();
+    });
+    table.setCheckRule(cmd::ShowFocus, [this] { return focus && focus->isVisible(); });
     table.setHandler(cmd::AutoLevels, [this] { autoLevels(); });
     table.setEnableRule(cmd::AutoLevels, [this] { return doc && doc->image.pixels; });
     table.setHandler(cmd::AutoLevelsOnNewImage, [this] {
@@ -221,6 +228,8 @@ void CZermicView::autoLevels() {
 void CZermicView::onNewImage() {
     if (autoOnNewImage)
         autoLevels();
+    if (focus)
+        focus->imageChanged();
 }
 
 bool CZermicView::takeImage(int& result) {
@@ -581,6 +590,10 @@ void CZermicView::createPanels() {
         stats = std::make_unique<CStatsPanel>(this, doc ? &doc->image : nullptr);
         stats->create();
     }
+    if (!focus) {
+        focus = std::make_unique<CFocusPanel>(this, doc ? &doc->image : nullptr);
+        focus->create();
+    }
 }
 
 int& CZermicView::bitmapChangedFlag() {
@@ -721,6 +734,8 @@ void CZermicView::mouseReleaseEvent(QMouseEvent* e) {
         // click is kept where it lies on the image, whatever the scrolling.
         markerPoint = imagePoint(e->position());
         markerIsSet = true;
+        if (focus)
+            focus->followStar(markerPoint.x(), markerPoint.y());
         viewport()->update();
     }
     QAbstractScrollArea::mouseReleaseEvent(e);

@@ -21,6 +21,7 @@
 
 class CCamera;
 class CCumul;
+class CFocusPanel;
 class CInfoPanel;
 class CMainFrame;
 class CStatsPanel;
@@ -89,6 +90,7 @@ public:
     CInfoPanel* infoPanel() const { return info.get(); }
     CVisuPanel* visuPanel() const { return visu.get(); }
     CStatsPanel* statsPanel() const { return stats.get(); }
+    CFocusPanel* focusPanel() const { return focus.get(); }
     CSuiviController& guiding() { return suivi; }
     CSequenceEngine& sequenceEngine() { return sequence; }
     CCumul* accumulator() const { return cumul.get(); }
@@ -194,6 +196,7 @@ private:
     CSequenceEngine sequence{this};
     CSeqPrmDialog seqDialog;
     std::unique_ptr<CInfoPanel> info;
+    std::unique_ptr<CFocusPanel> focus;
     ViewState loop;
     std::unique_ptr<CCumul> cumul;
     bool stepRunning = false;

@@ -42,6 +42,7 @@ constexpr int SerialPortDialog = 32800;
 constexpr int AutoLevels = 32801;
 constexpr int AutoLevelsOnNewImage = 32802;
 constexpr int ShowGuideGraph = 32803;
+constexpr int ShowFocus = 32804;
 constexpr int ZoomIn = 32805;
 constexpr int ZoomOut = 32806;
 constexpr int ZoomActualSize = 32807;

@@ -145,6 +145,7 @@ namespace {
 
 const unsigned sampleScale = 7; // x 128
 const unsigned sampleMax = 255;
+static_assert(kPixelCeiling == sampleMax << sampleScale);
 
 template <int G>
 unsigned short* convertGroups(const unsigned char* p, std::size_t groups, unsigned short* out) {

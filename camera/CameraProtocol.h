@@ -34,6 +34,10 @@ struct ExposureSplit {
 // lineLength: window width x binning, in sensor pixels.
 ExposureSplit splitExposure(long long lineLength, float seconds, int timeBase);
 
+// The brightest pixel the conversion gives: a full sample, or a full binned
+// sum, times 128. Light may have been lost in a pixel at this level.
+constexpr unsigned short kPixelCeiling = 255 << 7;
+
 // Turns the 8-bit samples of one transfer into 16-bit pixels as they arrive.
 // With binning b > 1 every b consecutive samples of the transfer (counted from
 // its start, across chunks) make one pixel min(sum, 255) x 128.

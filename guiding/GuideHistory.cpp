@@ -2,15 +2,6 @@
 
 #include <cmath>
 
-void GuideHistory::add(const GraphPoint& p) {
-    if (count == 0)
-        next = 0;
-    ring[next] = p;
-    next = (next + 1) % kCapacity;
-    if (count < kCapacity)
-        ++count;
-}
-
 GuideStats GuideHistory::stats() const {
     GuideStats s;
     s.ticks = size();

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <array>
+#include "RecentRing.h"
 
 // The last images of a guiding run as the graph draws them, and their
-// statistics. Adding an image costs a copy, nothing more.
+// statistics.
 
 struct GraphPoint {
     float e1 = 0.0f; // errors shown on both axes, pixels
@@ -21,23 +21,10 @@ struct GuideStats {
     double total = 0.0;
 };
 
-class GuideHistory {
+class GuideHistory : public RecentRing<GraphPoint, 100> {
 public:
-    static constexpr int kCapacity = 100;
-
-    void clear() { count = 0; }
-    void add(const GraphPoint& p);
-    int size() const { return count; }
-    // 0 is the oldest image held.
-    const GraphPoint& at(int i) const { return ring[(first() + i) % kCapacity]; }
     // RMS of each axis about its mean (the standard deviation), as guiding
     // graphs and guide-log viewers give it, over the measured images; the
     // total is the RMS of the distance, sqrt(rms1^2 + rms2^2).
     GuideStats stats() const;
-
-private:
-    int first() const { return count < kCapacity ? 0 : next; }
-    std::array<GraphPoint, kCapacity> ring{};
-    int next = 0;
-    int count = 0;
 };

@@ -31,7 +31,10 @@ TEST(Options, ReadsEveryOptionAndRejectsBadValues) {
                               "--fault",
                               "unplug-after=4096",
                               "--log",
-                              "/tmp/x.log"},
+                              "/tmp/x.log",
+                              "--focus-file",
+                              "/tmp/focuser",
+                              "--focus-best=-250"},
                              o, error))
         << error;
     EXPECT_EQ(o.ports, (std::vector<int>{3, 5}));
@@ -51,6 +54,8 @@ TEST(Options, ReadsEveryOptionAndRejectsBadValues) {
     EXPECT_EQ(o.fault, FaultKind::UnplugAfter);
     EXPECT_EQ(o.faultBytes, 4096u);
     EXPECT_EQ(o.logPath, "/tmp/x.log");
+    EXPECT_EQ(o.focusPath, "/tmp/focuser");
+    EXPECT_EQ(o.focusBest, -250);
 
     Options d;
     ASSERT_TRUE(parseOptions({}, d, error));
@@ -59,6 +64,8 @@ TEST(Options, ReadsEveryOptionAndRejectsBadValues) {
     EXPECT_EQ(d.timeBase, 90);
     EXPECT_DOUBLE_EQ(d.mount.moveScale, 0.01);
     EXPECT_EQ(d.fault, FaultKind::None);
+    EXPECT_TRUE(d.focusPath.empty());
+    EXPECT_EQ(d.focusBest, 0);
 
     const struct {
         std::vector<std::string> args;
@@ -85,6 +92,8 @@ TEST(Options, ReadsEveryOptionAndRejectsBadValues) {
         {"--fault", "surplus"},
         {"--fault", "unplug-after=-1"},
         {"--periodic", "1,0"},
+        {"--focus-best", "1.5"},
+        {"--focus-file", ""},
         {"--bogus"},
         {"--seed"},
     };
@@ -92,5 +101,20 @@ TEST(Options, ReadsEveryOptionAndRejectsBadValues) {
         Options x;
         EXPECT_FALSE(parseOptions(args, x, error)) << args[0];
         EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(Options, FocusFileHoldsOneIntegerBetweenBlanks) {
+    const struct {
+        const char* text;
+        bool ok;
+        long long position;
+    } cases[] = {{"1500", true, 1500}, {" -400\n", true, -400}, {"+12\r\n", true, 12},
+                 {"", false, 0},       {"\n", false, 0},        {"12 13", false, 0},
+                 {"1e3", false, 0},    {"0x10", false, 0},      {"99999999999999999999", false, 0}};
+    for (const auto& c : cases) {
+        long long p = 7;
+        EXPECT_EQ(parseFocusPosition(c.text, p), c.ok) << c.text;
+        EXPECT_EQ(p, c.ok ? c.position : 7) << c.text;
     }
 }

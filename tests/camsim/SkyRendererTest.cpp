@@ -75,6 +75,18 @@ TEST(SkyRenderer, StarsLandAtTheirSubPixelPositions) {
     }
 }
 
+TEST(SkyRenderer, DefocusAddsAPixelOfWidthPerHundredStepsInQuadrature) {
+    const struct {
+        double seeing;
+        long long position, best;
+        double fwhm;
+    } cases[] = {{3, 0, 0, 3},       {3, 400, 0, 5},     {3, -400, 0, 5},
+                 {3, 1100, 1500, 5}, {2, 1500, 1500, 2}, {4, 2300, -700, std::hypot(4, 30)}};
+    for (const auto& c : cases)
+        EXPECT_NEAR(defocusedFwhm(c.seeing, c.position, c.best), c.fwhm, 1e-12)
+            << c.position << " from " << c.best;
+}
+
 TEST(SkyRenderer, MovesShiftTheStarByMagnitudeTimesScale) {
     struct Case {
         const char* name;

@@ -33,7 +33,7 @@ constexpr std::size_t kLargestWindow = 16u * kSensorWidth * kSensorHeight;
 CameraServer::CameraServer(const Options& options, PseudoLine& l, std::FILE* logFile)
     : opt(options), line(l), log(logFile), mount(options.mount), sky(options.sky),
       started(Clock::now()), lineQuietUntil(started),
-      unplugPending(options.fault == FaultKind::UnplugAfter) {}
+      unplugPending(options.fault == FaultKind::UnplugAfter), focusPosition(options.focusBest) {}
 
 void CameraServer::logLine(const char* fmt, ...) {
     if (!log)
@@ -229,6 +229,7 @@ void CameraServer::finishExposure() {
         exposureEnd - std::chrono::duration_cast<Clock::duration>(
                           std::chrono::duration<double>(current.exposure * opt.timeScale / 2));
     const Offset o = mount.offsetAt(simSeconds(middle));
+    readFocus();
     sky.render(current, state.readout(), o, imageNumber, image);
     outgoing.clear();
     if (opt.fault == FaultKind::Garbage) {
@@ -246,6 +247,30 @@ void CameraServer::finishExposure() {
     logLine("image %llu: sky offset (%.3f, %.3f) px, sending %zu bytes",
             static_cast<unsigned long long>(imageNumber), o.x, o.y, outgoing.size());
     sendDue();
+}
+
+void CameraServer::readFocus() {
+    if (opt.focusPath.empty())
+        return;
+    // A file being rewritten may be caught empty or cut: the focuser has not
+    // moved as far as the images can tell, so the last position stays.
+    char text[64] = {};
+    bool read = false;
+    if (std::FILE* f = std::fopen(opt.focusPath.c_str(), "r")) {
+        const std::size_t n = std::fread(text, 1, sizeof text - 1, f);
+        read = std::feof(f) && !std::ferror(f);
+        std::fclose(f);
+        long long position = 0;
+        if (read && parseFocusPosition(std::string(text, n), position))
+            focusPosition = position;
+        else
+            read = false;
+    }
+    const double fwhm = defocusedFwhm(opt.sky.seeingFwhm, focusPosition, opt.focusBest);
+    sky.setStarFwhm(fwhm);
+    logLine("image %llu: focus position %lld%s, star FWHM %.3f px",
+            static_cast<unsigned long long>(imageNumber), focusPosition,
+            read ? "" : " (focus file unreadable, last position kept)", fwhm);
 }
 
 void CameraServer::sendDue() {

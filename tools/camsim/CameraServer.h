@@ -37,6 +37,7 @@ private:
     void abandon(const char* why);
     void startImage();
     void finishExposure();
+    void readFocus();
     void sendDue();
     void endTransfer();
     bool drained();
@@ -70,4 +71,5 @@ private:
     std::size_t imageBegin = 0;         // where the image starts in outgoing
     std::size_t sent = 0;
     bool unplugPending = false;
+    long long focusPosition = 0; // the last position the focus file gave
 };

@@ -128,6 +128,12 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, std::string&
         } else if (name == "--log") {
             ok = !value.empty();
             o.logPath = value;
+        } else if (name == "--focus-file") {
+            ok = !value.empty();
+            o.focusPath = value;
+        } else if (name == "--focus-best") {
+            ok = toLong(value, n);
+            o.focusBest = n;
         } else {
             error = "unknown option " + name;
             return false;
@@ -139,6 +145,19 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, std::string&
     }
     if (o.ports.empty())
         o.ports.push_back(2);
+    return true;
+}
+
+bool parseFocusPosition(const std::string& text, long long& position) {
+    const char* blanks = " \t\r\n";
+    const auto first = text.find_first_not_of(blanks);
+    if (first == std::string::npos)
+        return false;
+    const auto last = text.find_last_not_of(blanks);
+    long long v = 0;
+    if (!toLong(text.substr(first, last - first + 1), v))
+        return false;
+    position = v;
     return true;
 }
 
@@ -159,5 +178,7 @@ const char* usageText() {
            "  --periodic A,P         periodic error on the first axis: pixels, seconds\n"
            "  --fault KIND[=BYTES]   unplug-after=N, stall, surplus=N or garbage=N\n"
            "  --log FILE             one line per frame, image and move\n"
+           "  --focus-file FILE      focuser position (an integer) read at every image\n"
+           "  --focus-best N         position of best focus (default 0)\n"
            "  --help                 this text\n";
 }

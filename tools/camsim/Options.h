@@ -19,6 +19,8 @@ struct Options {
     FaultKind fault = FaultKind::None;
     std::size_t faultBytes = 0;
     std::string logPath;
+    std::string focusPath;   // focuser position read from it at every image; empty: in focus
+    long long focusBest = 0; // position where stars are as sharp as the seeing
     bool help = false;
 };
 
@@ -26,3 +28,5 @@ struct Options {
 // message in error when an option is unknown or its value is malformed.
 bool parseOptions(const std::vector<std::string>& args, Options& out, std::string& error);
 const char* usageText();
+// The focuser position a focus file holds: one integer, blanks around it allowed.
+bool parseFocusPosition(const std::string& text, long long& position);

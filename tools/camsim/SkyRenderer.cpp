@@ -22,6 +22,7 @@ constexpr double kFieldMargin = 64;       // stars are placed this far past the 
 constexpr int kFieldStars = 400;
 constexpr double kGuideStarFlux = 1500;
 constexpr double kFaintFlux = 100, kBrightFlux = 2000;
+constexpr double kStepsPerPixelOfBlur = 100; // focuser steps
 constexpr std::uint64_t kFieldStream = 1, kDarkStream = 2, kNoiseStream = 3;
 
 double wrap(double v, double period) {
@@ -103,6 +104,11 @@ std::vector<Star> drawField(std::uint64_t seed) {
 }
 
 } // namespace
+
+double defocusedFwhm(double seeingFwhm, long long position, long long best) {
+    const double blur = (double(position) - double(best)) / kStepsPerPixelOfBlur;
+    return std::hypot(seeingFwhm, blur);
+}
 
 MosaicClass mosaicClass(int row, int column) {
     if (((row + column) & 1) == 0)

@@ -23,6 +23,10 @@ struct SkySettings {
     bool dark = true;        // dark current with its hot pixels
 };
 
+// Star width at a focuser position: the seeing, blurred by 1 pixel of FWHM per
+// 100 steps away from the best position, the two added in quadrature.
+double defocusedFwhm(double seeingFwhm, long long position, long long best);
+
 // Colour-mosaic class of a sensor pixel, by the parity of its row and column:
 // yellow where row + column is even, cyan on even rows and odd columns,
 // magenta on odd rows and even columns.
@@ -41,6 +45,8 @@ public:
     SkyRenderer(const SkySettings& s, std::vector<Star> stars);
 
     const std::vector<Star>& stars() const { return field; }
+    // Star width (FWHM, pixels) of the images rendered from now on.
+    void setStarFwhm(double fwhm) { settings.seeingFwhm = fwhm; }
 
     // Fills out with r.byteCount() samples, line after line, each line
     // r.width groups of r.binning samples. sky shifts every star; imageNumber
