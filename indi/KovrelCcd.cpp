@@ -606,8 +606,9 @@ void KovrelCcd::deliverImage(CameraWorker::Event& e) {
         const std::size_t bytes = e.pixels.size() * sizeof(unsigned short);
         PrimaryCCD.setFrameBufferSize(static_cast<uint32_t>(bytes), false);
         std::memcpy(PrimaryCCD.getFrameBuffer(), e.pixels.data(), bytes);
-        PrimaryCCD.setExposureDuration(kovrel_indi::cameraExposure(e.prm));
     }
+    // EXPTIME and DATE-OBS were set when the camera started: setting the
+    // duration again would date the image from its arrival.
     PrimaryCCD.setExposureLeft(0);
     ExposureComplete(&PrimaryCCD);
 }

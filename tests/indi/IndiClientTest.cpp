@@ -10,10 +10,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ctime>
 #include <fstream>
+#include <iomanip>
 #include <limits>
 #include <map>
 #include <regex>
+#include <sstream>
 #include <sys/stat.h>
 
 namespace {
@@ -22,6 +25,20 @@ using Clock = IndiClient::Clock;
 
 double secondsSince(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+// Seconds since the epoch: of a FITS date (UTC, with its fraction), and of a
+// moment the client saw.
+double utcSeconds(const std::string& iso) {
+    std::tm t{};
+    double fraction = 0;
+    std::istringstream in(iso);
+    in >> std::get_time(&t, "%Y-%m-%dT%H:%M:%S") >> fraction;
+    return double(::timegm(&t)) + fraction;
+}
+double utcSeconds(Clock::time_point t) {
+    const auto wall = std::chrono::system_clock::now() - (Clock::now() - t);
+    return std::chrono::duration<double>(wall.time_since_epoch()).count();
 }
 
 // The simulator, indiserver with the driver, and a client, each test its own.
@@ -177,6 +194,14 @@ TEST(IndiClient, CountdownAfterBiasAndTheExposureTheCameraMakes) {
     ASSERT_GE(first, 0);
     EXPECT_GT(s.client.updates("CCD_EXPOSURE")[std::size_t(first)].values[0], 4.5);
     EXPECT_NE(s.client.messages().find("Pose de 5.000 s"), std::string::npos);
+
+    // DATE-OBS: when the camera started, so before its countdown first moved.
+    const auto countdown = s.client.updates("CCD_EXPOSURE");
+    const auto moved =
+        std::find_if(countdown.begin() + long(countdownFrom), countdown.end(),
+                     [](const auto& u) { return u.state == IPS_BUSY && u.values[0] < 4.9; });
+    ASSERT_NE(moved, countdown.end());
+    EXPECT_LE(utcSeconds(readFitsBytes(image).dateObs), utcSeconds(moved->at) + 0.01);
 }
 
 // The camera cannot stop its exposure, but the exposures queued behind it go.
