@@ -346,6 +346,14 @@ void KovrelCcd::disconnectCamera() {
     if (wasConnected || openJob != 0)
         LOG_INFO("Caméra déconnectée");
     openJob = 0;
+    // Ended as an abort ends it: defined Busy again at the next connection, it
+    // would tell clients that an exposure is still under way.
+    if (INDI::PropertyNumber exposure = getNumber("CCD_EXPOSURE");
+        exposureJob != 0 && exposure.isValid()) {
+        exposure[0].setValue(0);
+        exposure.setState(IPS_IDLE);
+        exposure.apply();
+    }
     AbortExposure();
     endPulses(IPS_ALERT);
     worker->close();

@@ -275,6 +275,7 @@ TEST(IndiClient, ReconnectionDuringAnExposureAnswersAtOnce) {
 
     const auto guide = s.client.updates("TELESCOPE_TIMED_GUIDE_NS");
     EXPECT_NE(guide.back().state, IPS_BUSY) << "defined again as the disconnection left it";
+    EXPECT_EQ(s.client.busyProperties(), std::vector<std::string>{}) << "no exposure under way";
     EXPECT_EQ(readFitsBytes(s.expose(0.5)).exptime, 0.5);
 }
 
