@@ -346,6 +346,14 @@ void KovrelCcd::disconnectCamera() {
     if (wasConnected || openJob != 0)
         LOG_INFO("Caméra déconnectée");
     openJob = 0;
+    // Ended as an abort ends it: defined Busy again at the next connection, it
+    // would tell clients that an exposure is still under way.
+    if (INDI::PropertyNumber exposure = getNumber("CCD_EXPOSURE");
+        exposureJob != 0 && exposure.isValid()) {
+        exposure[0].setValue(0);
+        exposure.setState(IPS_IDLE);
+        exposure.apply();
+    }
     AbortExposure();
     endPulses(IPS_ALERT);
     worker->close();
@@ -606,8 +614,9 @@ void KovrelCcd::deliverImage(CameraWorker::Event& e) {
         const std::size_t bytes = e.pixels.size() * sizeof(unsigned short);
         PrimaryCCD.setFrameBufferSize(static_cast<uint32_t>(bytes), false);
         std::memcpy(PrimaryCCD.getFrameBuffer(), e.pixels.data(), bytes);
-        PrimaryCCD.setExposureDuration(kovrel_indi::cameraExposure(e.prm));
     }
+    // EXPTIME and DATE-OBS were set when the camera started: setting the
+    // duration again would date the image from its arrival.
     PrimaryCCD.setExposureLeft(0);
     ExposureComplete(&PrimaryCCD);
 }
