@@ -83,7 +83,6 @@ private:
     std::string devicePath;
     bool uploaded = false;
     AcqPrm lastUpload;
-    std::vector<unsigned short> buffer;
 
     mutable std::mutex mutex;
     std::condition_variable changed;
