@@ -1,5 +1,7 @@
 #pragma once
 
+#include "KernelCode.h"
+
 #include <cstdint>
 
 // Statistics of an image without its 16-pixel border, computed on demand.
@@ -22,10 +24,8 @@ struct ImageStats {
     std::uint32_t samples[kSampleBins] = {};
 };
 
-// The code the statistics pass runs: the widest vector unit's the CPU has, the
-// 256-bit one's (where the CPU has it), or the portable loop every CPU runs.
-// Tests compare them all.
-enum class StatsCode { Fastest, Vector256, Portable };
+// The code the statistics pass runs (KernelCode.h).
+using StatsCode = KernelCode;
 
 // Width x height unsigned 16-bit pixels, row after row, row 0 at the top.
 // Width and height mean something only while pixels is not null.
