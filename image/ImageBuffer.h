@@ -4,13 +4,15 @@
 
 #include <cstdint>
 
-// Statistics of an image without its 16-pixel border, computed on demand.
+// Statistics of an image without its 16-pixel border, computed on demand. A
+// side of 32 pixels or fewer keeps no border: it is measured whole.
 struct ImageStats {
     // The level samples: one measured pixel in kSampleStep, counted by
     // value / kSampleBinWidth; fine enough to find the sky's median and noise
     // where the 256 bins are not, and cheap enough to take in the same pass.
-    // Row y gives columns 16 + (y / 2) % 64 + 64 j: both parities of row and
-    // column, so each class of a colour mosaic is sampled.
+    // Row y gives the measured columns (y / 2) % 64 + 64 j from the first
+    // (16 with a border): both parities of row and column, so each class of a
+    // colour mosaic is sampled.
     static constexpr int kSampleStep = 64;
     static constexpr int kSampleBinWidth = 16;
     static constexpr int kSampleBins = 65536 / kSampleBinWidth;

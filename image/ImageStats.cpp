@@ -36,6 +36,15 @@ struct Area {
     int columns() const { return right - left; }
 };
 
+// An axis longer than twice the border leaves the border out; a shorter one,
+// which would have nothing left, is measured whole, so that small images get
+// statistics (and automatic levels) too.
+void measuredSpan(int size, int& first, int& end) {
+    const bool bordered = size > 2 * kBorder;
+    first = bordered ? kBorder : 0;
+    end = bordered ? size - kBorder : size;
+}
+
 int firstSample(int y) {
     return (y / 2) % ImageStats::kSampleStep;
 }
@@ -401,9 +410,11 @@ static_assert(std::endian::native == std::endian::little);
 void ImageBuffer::computeStats(StatsCode code) {
     Tally t;
     std::memset(stats.samples, 0, sizeof stats.samples);
-    const Area a{pixels, width, kBorder, width - kBorder, kBorder, height - kBorder};
-    // An image 32 pixels or fewer on a side has nothing to measure; its mean
-    // is shown as 0 rather than divided by a zero or negative count.
+    Area a{pixels, width, 0, 0, 0, 0};
+    measuredSpan(width, a.left, a.right);
+    measuredSpan(height, a.top, a.bottom);
+    // Only an image without pixels has nothing to measure; its mean is shown
+    // as 0 rather than divided by a zero count.
     const bool empty = !pixels || a.right <= a.left || a.bottom <= a.top;
     if (!empty)
         scanArea(a, t, stats.samples, code);
