@@ -393,12 +393,15 @@ template <class Unit> void scanRows(const Area& a, Tally& t, std::uint32_t* samp
         highSum += std::uint64_t(k) * t.bins[k];
     t.sum += 255 * highSum;
 }
+
 void scanArea(const Area& a, Tally& t, std::uint32_t* samples, StatsCode code) {
 #ifdef ZERMIC_X86
     if (runsAvx2(code)) {
         scanRows<Avx2>(a, t, samples);
         return;
     }
+#else
+    (void)code;
 #endif
     scanRows<Plain>(a, t, samples);
 }
