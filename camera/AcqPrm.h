@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SensorWindow.h"
+
 #include <functional>
 
 // The acquisition parameters, kept in section AcqPrm of the settings store
@@ -12,8 +14,8 @@ struct AcqPrm {
     int option2 = 0; // "EPP": kept and shown only
     int option3 = 0; // high gain
     int option4 = 1; // raw image kept as the dark frame
-    int img_w = 1280;
-    int img_h = 1024;
+    int img_w = kSensorWidth;
+    int img_h = kSensorHeight;
     int img_y0 = 0;
     int img_x0 = 0;
     int prm1 = 0;  // gain

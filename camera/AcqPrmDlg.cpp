@@ -1,5 +1,6 @@
 #include "AcqPrmDlg.h"
 
+#include "SensorWindow.h"
 #include "Toolkit.h"
 
 namespace {
@@ -139,14 +140,8 @@ void CAcqPrmDlg::doDataExchange(DataExchange& dx) {
 void CAcqPrmDlg::onOK() {
     if (!updateData(true))
         return;
-    const int w = sensorWidth / cur.binning;
-    const int h = sensorHeight / cur.binning;
-    if (cur.img_w > w || cur.img_h > h) {
-        messageBox(window(), QStringLiteral("Taille non valide"), messageCaption());
-        return;
-    }
-    if (cur.img_x0 + cur.img_w > w || cur.img_y0 + cur.img_h > h) {
-        messageBox(window(), QStringLiteral("Origine non valide"), messageCaption());
+    if (const char* problem = windowProblem(cur, sensorWidth, sensorHeight)) {
+        messageBox(window(), QString::fromUtf8(problem), messageCaption());
         return;
     }
     prm = cur;

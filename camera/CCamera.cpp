@@ -36,7 +36,7 @@ int truncToInt(long double v) {
 
 } // namespace
 
-CCamera::CCamera() : sensorWidth(fullWidth), sensorHeight(fullHeight), darkFrame{} {
+CCamera::CCamera() : sensorWidth(kSensorWidth), sensorHeight(kSensorHeight), darkFrame{} {
     // The link and its port are made now, before this camera is complete, so
     // that they are destroyed after it: a static camera closes its port from
     // its destructor, last. Making them touches no device.
@@ -103,18 +103,11 @@ int CCamera::reglage() {
     return 0;
 }
 
-bool CCamera::windowFitsSensor() const {
-    const int b = prm.binning;
-    if (b < 1 || b > 4 || prm.img_w < 1 || prm.img_h < 1)
-        return false;
-    return prm.img_w <= sensorWidth / b && prm.img_h <= sensorHeight / b;
-}
-
 bool CCamera::checkWindow() const {
-    if (windowFitsSensor())
-        return true;
-    showDriverError(QStringLiteral("Taille non valide"));
-    return false;
+    const char* problem = windowProblem(prm, sensorWidth, sensorHeight);
+    if (problem)
+        showDriverError(QString::fromUtf8(problem));
+    return !problem;
 }
 
 int CCamera::acquerir(unsigned short* pixels) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AcqPrm.h"
+#include "SensorWindow.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -34,8 +35,9 @@ public:
     // One image into `pixels` (getWidth() x getHeight()): 0, or 2 when it failed.
     int acquerir(unsigned short* pixels);
     // Whether the window of the record lies within the sensor; when it does
-    // not (a hand-edited store), the user is told "Taille non valide". Callers
-    // check it before sizing anything for the window.
+    // not (a hand-edited store), the user is told why, as the dialog would
+    // ("Taille non valide", "Origine non valide"). Callers check it before
+    // sizing anything for the window.
     bool checkWindow() const;
 
     // The window in binned pixels, and the binning.
@@ -60,14 +62,9 @@ public:
     void initFromParameters();
 
 private:
-    static constexpr int fullWidth = 1280;
-    static constexpr int fullHeight = 1024;
-
-    bool windowFitsSensor() const;
-
     int sensorWidth;
     int sensorHeight;
-    unsigned short darkFrame[fullWidth * fullHeight];
+    unsigned short darkFrame[kSensorWidth * kSensorHeight];
     AcqPrm prm;
     // The dialog keeps the owner of its first showing.
     QPointer<QWidget> dialogParent;

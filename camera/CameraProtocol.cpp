@@ -68,7 +68,7 @@ const int startYMargin = 16;
 const int totalLengthMargin = 20;
 const int totalLinesMargin = 44;
 // Line length the exposure unit is counted on.
-const int referenceLineLength = 1280;
+const int referenceLineLength = kSensorWidth;
 const int ticksPerLongPeriod = 20;
 const double transferLimitSeconds = 60.0;
 const std::uint8_t moveForwardX = 0x41, moveBackwardX = 0x42;

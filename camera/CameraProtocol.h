@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SensorWindow.h"
 #include "SerialLink.h"
 
 #include <cstdint>
@@ -11,8 +12,8 @@
 
 // What the settings upload sends, taken from the acquisition parameters.
 struct CameraSettings {
-    int width = 1280;  // binned pixels
-    int height = 1024; // lines
+    int width = kSensorWidth;   // binned pixels
+    int height = kSensorHeight; // lines
     int binning = 1;
     int originX = 0; // binned pixels
     int originY = 0;

@@ -6,21 +6,10 @@
 #include <QString>
 
 #include <cstdio>
-#include <utility>
 
 namespace {
 
 const char* const caption = "Kovrel";
-
-kovrel::MessageSink& messageSink() {
-    static kovrel::MessageSink sink;
-    return sink;
-}
-
-kovrel::ProgressCallback& progressCallback() {
-    static kovrel::ProgressCallback callback;
-    return callback;
-}
 
 void show(QWidget* owner, MessageIcon icon, const QString& text) {
     // A process without a widget application (a tool, a benchmark) cannot show
@@ -35,7 +24,7 @@ void show(QWidget* owner, MessageIcon icon, const QString& text) {
 } // namespace
 
 void showDriverError(const QString& text) {
-    if (const kovrel::MessageSink& sink = messageSink()) {
+    if (const kovrel::MessageSink& sink = hostMessageSink()) {
         sink(text);
         return;
     }
@@ -43,18 +32,6 @@ void showDriverError(const QString& text) {
 }
 
 void reportProgress(const kovrel::Progress& progress) {
-    if (const kovrel::ProgressCallback& callback = progressCallback())
+    if (const kovrel::ProgressCallback& callback = hostProgressCallback())
         callback(progress);
 }
-
-namespace kovrel {
-
-void setMessageSink(MessageSink sink) {
-    messageSink() = std::move(sink);
-}
-
-void setProgressCallback(ProgressCallback callback) {
-    progressCallback() = std::move(callback);
-}
-
-} // namespace kovrel

@@ -10,3 +10,7 @@ void showDriverError(const QString& text);
 
 // Sends one progress report to the host's callback, if any.
 void reportProgress(const kovrel::Progress& progress);
+
+// The host's hooks as it last set them (empty when it set none).
+const kovrel::MessageSink& hostMessageSink();
+const kovrel::ProgressCallback& hostProgressCallback();

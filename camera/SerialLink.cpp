@@ -190,21 +190,3 @@ int SerialLink::receive(long expected, double limitSeconds, ChunkSink& sink) {
     // No port, or it was closed by a failed write just before: nothing was received.
     return ReadFailed;
 }
-
-namespace kovrel {
-
-PortState portState() {
-    const SerialLink& link = SerialLink::instance();
-    PortState s;
-    s.open = link.isOpen();
-    s.number = link.portNumber();
-    s.path = link.failedPath();
-    s.error = link.failedError();
-    return s;
-}
-
-void closePort() {
-    SerialLink::instance().portClose();
-}
-
-} // namespace kovrel

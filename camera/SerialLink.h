@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SensorWindow.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
@@ -22,7 +24,7 @@ public:
 class SerialLink {
 public:
     static constexpr std::size_t queueCapacity = 512;
-    static constexpr std::size_t receiveCapacity = 1280 * 1024;
+    static constexpr std::size_t receiveCapacity = std::size_t(kSensorWidth) * kSensorHeight;
     static constexpr double writeLimitSeconds = 5.0;
     // Longest single wait on the port; bounds how late a time limit is noticed
     // and how long a host's window goes without a progress report.

@@ -4,6 +4,8 @@
 #include <bit>
 #include <cstddef>
 
+#include "KernelCode.h"
+
 #if defined(__x86_64__) || defined(__i386__)
 #include "VectorLanes.h"
 #define ZERMIC_X86 1
@@ -16,9 +18,12 @@ GreyRamp GreyRamp::forWindow(int lo, int hi) {
         return ramp;
     ramp.usable = true;
     ramp.subtract = static_cast<std::uint16_t>(lo >= 0 ? lo : 0);
-    ramp.add = static_cast<std::uint16_t>(lo < 0 ? -lo : 0);
+    ramp.add = static_cast<std::uint16_t>(lo < 0 ? std::min<long long>(-lo, span) : 0);
     ramp.span = static_cast<std::uint16_t>(span);
+    ramp.clampLow = static_cast<std::uint16_t>(std::max(lo, 0));
+    ramp.clampHigh = static_cast<std::uint16_t>(std::clamp(hi, 0, 0xFFFF));
     ramp.shift = static_cast<std::uint16_t>(std::countl_zero(ramp.span));
+    ramp.scale = static_cast<std::uint16_t>(1u << ramp.shift);
     const std::uint64_t normalised = std::uint64_t(span) << ramp.shift;
     const std::uint64_t factor = ((std::uint64_t(255) << 32) + normalised - 1) / normalised;
     ramp.factorHigh = static_cast<std::uint16_t>(factor >> 16);
@@ -44,6 +49,18 @@ GreyRamp GreyRamp::forLevels(int lo, int hi) {
         last = 0;
     }
     return forWindow(int(first), int(last));
+}
+
+void mapGreyRampPlain(const GreyRamp& ramp, const unsigned short* pixels, int width, int height,
+                      int bitmapWidth, std::uint8_t* bits, int firstColumn) {
+    // A copy the byte stores cannot alias, so that its fields stay in registers.
+    const GreyRamp r = ramp;
+    for (int y = 0; y < height; ++y) {
+        const unsigned short* src = pixels + std::ptrdiff_t(y) * width;
+        std::uint8_t* dst = bits + std::ptrdiff_t(height - 1 - y) * bitmapWidth;
+        for (int x = firstColumn; x < width; ++x)
+            dst[x] = r.clampedLevel(src[x]);
+    }
 }
 
 #ifdef ZERMIC_X86
@@ -78,8 +95,7 @@ ZERMIC_AVX2 __attribute__((flatten)) int mapAvx2(const GreyRamp& ramp, const uns
 
 int mapGreyRampVector(const GreyRamp& ramp, const unsigned short* pixels, int width, int height,
                       int bitmapWidth, std::uint8_t* bits) {
-    static const bool hasAvx2 = __builtin_cpu_supports("avx2");
-    if (!ramp.usable || !hasAvx2 || width < 32)
+    if (!ramp.usable || !runsAvx2(KernelCode::Fastest) || width < 32)
         return 0;
     return withRampVariant(ramp, [&]<bool NegativeLo, RampForm Form>() {
         return mapAvx2<NegativeLo, Form>(ramp, pixels, width, height, bitmapWidth, bits);

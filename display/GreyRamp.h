@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 // The grey ramp (v - lo) * 255 / (hi - lo), clamped to 0..255, as exact
@@ -28,6 +29,10 @@
 // so exact inside the window. Above it the level is 255 or more and at most
 // 65535 * 255 / 512 + 1 < 2^15, which a saturating pack to bytes makes 255.
 //
+// The plain loops every CPU runs take one form for every window: the value
+// clamped into the window first, the offset normalised, and the carry taken
+// exactly (clampedLevel).
+//
 // Windows with no ramp (lo = hi), a span beyond 65535 or lo beyond
 // +-65535 are not representable; callers use the lookup table for them.
 
@@ -38,9 +43,12 @@ enum class RampForm { Carry, AverageCarry, Direct };
 struct GreyRamp {
     bool usable = false;
     std::uint16_t subtract = 0; // lo when lo >= 0
-    std::uint16_t add = 0;      // -lo when lo < 0
+    std::uint16_t add = 0;      // -lo when lo < 0, at most span (hi <= 0: all white)
     std::uint16_t span = 0;
+    std::uint16_t clampLow = 0;  // the window on the 16-bit scale: max(lo, 0) ...
+    std::uint16_t clampHigh = 0; // ... to hi within 0..65535
     std::uint16_t shift = 0;
+    std::uint16_t scale = 1; // 2^shift
     std::uint16_t factorHigh = 0;
     std::uint16_t factorLow = 0;
     bool averageCarry = false; // span <= 2^15: the carry from the rounding average
@@ -81,12 +89,35 @@ struct GreyRamp {
             averageCarry ? ((low + carryIn + 1) >> 1) >> 15 : (low + carryIn) >> 16;
         return static_cast<std::uint8_t>(high + carry);
     }
+
+    // The same levels in 16-bit steps that a compiler turns into vector code
+    // for any target: the value clamped into the window, its offset, the
+    // product's high half and the exact carry out of its low half. Values are
+    // compared with their top bit flipped, as signed numbers, which every
+    // vector unit can.
+    std::uint8_t clampedLevel(std::uint16_t value) const {
+        const auto signedLow = std::int16_t(clampLow ^ 0x8000);
+        const auto signedHigh = std::int16_t(clampHigh ^ 0x8000);
+        const auto kept = std::min(std::max(std::int16_t(value ^ 0x8000), signedLow), signedHigh);
+        const auto t = std::uint16_t(std::uint16_t(kept - signedLow + add) * scale);
+        const auto high = std::uint16_t((std::uint32_t(t) * factorHigh) >> 16);
+        const auto low = std::uint16_t(t * factorHigh);
+        const auto carryIn = std::uint16_t((std::uint32_t(t) * factorLow) >> 16);
+        const auto notLow = std::uint16_t(~low);
+        return std::uint8_t(high +
+                            (std::int16_t(carryIn ^ 0x8000) > std::int16_t(notLow ^ 0x8000)));
+    }
 };
+
+// Maps columns from firstColumn on of every image row through the ramp with
+// the plain loop (usable ramps only), into the bottom-up bitmap as below.
+void mapGreyRampPlain(const GreyRamp& ramp, const unsigned short* pixels, int width, int height,
+                      int bitmapWidth, std::uint8_t* bits, int firstColumn);
 
 // Maps the first (width rounded down to 32) pixels of each image row through
 // the ramp into the bottom-up bitmap (image row y into memory row h - 1 - y,
-// rows bitmapWidth bytes apart) with the CPU's vector unit, and returns how
-// many pixels of each row it did: 0 when the CPU cannot, or the ramp is not
-// usable. The caller maps the rest.
+// rows bitmapWidth bytes apart) with the hand-written AVX2 loop, and returns
+// how many pixels of each row it did: 0 when the CPU has no AVX2, or the ramp
+// is not usable. The caller maps the rest.
 int mapGreyRampVector(const GreyRamp& ramp, const unsigned short* pixels, int width, int height,
                       int bitmapWidth, std::uint8_t* bits);

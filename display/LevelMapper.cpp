@@ -58,13 +58,18 @@ void LevelMapper::rebuild() {
 }
 
 void LevelMapper::mapGrey(const unsigned short* pixels, int width, int height, int bitmapWidth,
-                          std::uint8_t* bits) const {
+                          std::uint8_t* bits, KernelCode code) const {
+    const int vectorDone =
+        runsAvx2(code) ? mapGreyRampVector(ramp_, pixels, width, height, bitmapWidth, bits) : 0;
+    if (ramp_.usable) {
+        mapGreyRampPlain(ramp_, pixels, width, height, bitmapWidth, bits, vectorDone);
+        return;
+    }
     const std::uint8_t* table = table_.data();
-    const int vectorDone = mapGreyRampVector(ramp_, pixels, width, height, bitmapWidth, bits);
     for (int y = 0; y < height; ++y) {
         const unsigned short* src = pixels + std::ptrdiff_t(y) * width;
         std::uint8_t* dst = bits + std::ptrdiff_t(height - 1 - y) * bitmapWidth;
-        int x = vectorDone;
+        int x = 0;
         // Eight levels gathered into one word and stored at once: one store
         // instead of eight keeps the loop bound by the table reads.
         for (; x + 8 <= width; x += 8) {
@@ -178,15 +183,93 @@ void convertInnerRow(const unsigned short* mid, std::ptrdiff_t width, std::ptrdi
     }
 }
 
-// Rows whose neighbours all lie inside the buffer go to the vector unit a
-// strip at a time, which leaves the last columns of each row to the table.
-// The strip's rows share their neighbours' sums while they stay in the cache.
+// floor((a + b) / 2) and floor((a + b + c + d) / 4) in 16-bit steps (each
+// one narrowed, so that the vectorizer keeps 16-bit lanes): the half of the
+// pairs' halves, with the unit that the three dropped halves make when all
+// of them are there.
+inline std::uint16_t halfSum(std::uint16_t a, std::uint16_t b) {
+    const auto both = std::uint16_t(a & b);
+    const auto either = std::uint16_t(a ^ b);
+    return std::uint16_t(both + std::uint16_t(either >> 1));
+}
+inline std::uint16_t quarterSum(std::uint16_t a, std::uint16_t b, std::uint16_t c,
+                                std::uint16_t d) {
+    const auto ab = halfSum(a, b), cd = halfSum(c, d);
+    const auto dropped = std::uint16_t((a ^ b) & (c ^ d) & (ab ^ cd) & 1);
+    return std::uint16_t(halfSum(ab, cd) + dropped);
+}
+
+// Columns [0, end) of a row whose neighbours all lie inside the buffer (end
+// even), through the ramp, with plain loops the compiler vectorizes, a chunk
+// of columns at a time: each column takes all four averages and keeps its
+// class's three values, each channel maps its sum of two, and the channels
+// are interleaved. Short loops keep the vector registers enough for each.
+constexpr int kChunk = 128;
+
+template <bool OddRow>
+void convertRampRow(const GreyRamp& ramp, const unsigned short* mid, std::ptrdiff_t width,
+                    std::ptrdiff_t end, std::uint8_t* out) {
+    const GreyRamp r = ramp;
+    const unsigned short* above = mid - width;
+    const unsigned short* below = mid + width;
+    for (std::ptrdiff_t first = 0; first < end; first += kChunk) {
+        const int n = int(std::min<std::ptrdiff_t>(kChunk, end - first));
+        const unsigned short* a = above + first;
+        const unsigned short* m = mid + first;
+        const unsigned short* b = below + first;
+        std::uint16_t x1[kChunk], x2[kChunk], x3[kChunk];
+        for (int i = 0; i < n; ++i) {
+            const std::uint16_t p = m[i];
+            const std::uint16_t vert2 = halfSum(a[i], b[i]), horiz2 = halfSum(m[i - 1], m[i + 1]);
+            const std::uint16_t cross4 = quarterSum(a[i], b[i], m[i - 1], m[i + 1]);
+            const std::uint16_t diag4 = quarterSum(a[i - 1], a[i + 1], b[i - 1], b[i + 1]);
+            // first is even: i has the column's parity.
+            const bool oddColumn = i & 1;
+            if (OddRow) {
+                x1[i] = oddColumn ? vert2 : diag4;
+                x2[i] = oddColumn ? p : cross4;
+                x3[i] = oddColumn ? horiz2 : p;
+            } else {
+                x1[i] = oddColumn ? p : horiz2;
+                x2[i] = oddColumn ? cross4 : p;
+                x3[i] = oddColumn ? diag4 : vert2;
+            }
+        }
+        std::uint8_t blue[kChunk], green[kChunk], red[kChunk];
+        for (int i = 0; i < n; ++i)
+            blue[i] = r.clampedLevel(std::uint16_t(x1[i] + x3[i]));
+        for (int i = 0; i < n; ++i)
+            green[i] = r.clampedLevel(std::uint16_t(x1[i] + x2[i]));
+        for (int i = 0; i < n; ++i)
+            red[i] = r.clampedLevel(std::uint16_t(x2[i] + x3[i]));
+        // One four-byte store per pixel, its last byte overwritten by the
+        // next pixel; the row's last pixel takes three single bytes, so that
+        // nothing past the converted columns is touched.
+        std::uint8_t* o = out + 3 * first;
+        const int whole = first + n < end ? n : n - 1;
+        for (int i = 0; i < whole; ++i) {
+            const std::uint32_t bgr =
+                blue[i] | std::uint32_t(green[i]) << 8 | std::uint32_t(red[i]) << 16;
+            std::memcpy(o + 3 * i, &bgr, sizeof bgr);
+        }
+        for (int i = whole; i < n; ++i) {
+            o[3 * i] = blue[i];
+            o[3 * i + 1] = green[i];
+            o[3 * i + 2] = red[i];
+        }
+    }
+}
+
+// Rows whose neighbours all lie inside the buffer go to the AVX2 loop a
+// strip at a time, where the CPU has it, which leaves the last columns of
+// each row to the table. The strip's rows share their neighbours' sums while
+// they stay in the cache.
 constexpr int kStripRows = 8;
 
 } // namespace
 
 void LevelMapper::demosaicColour(const unsigned short* pixels, int width, int height,
-                                 int bitmapWidth, std::uint8_t* bits) const {
+                                 int bitmapWidth, std::uint8_t* bits, KernelCode code) const {
     const std::ptrdiff_t stride = 3 * std::ptrdiff_t(bitmapWidth);
     const std::ptrdiff_t count = std::ptrdiff_t(width) * height;
     const std::uint8_t* table = table_.data();
@@ -205,14 +288,23 @@ void LevelMapper::demosaicColour(const unsigned short* pixels, int width, int he
         edgeRow(r);
     for (int r = firstInner; r <= lastInner; r += kStripRows) {
         const int rows = std::min(kStripRows, lastInner + 1 - r);
-        const int done = demosaicRowsVector(ramp_, pixels + std::ptrdiff_t(r) * width, width, rows,
-                                            r % 2 == 1, outRow(r), -stride, bestVectorUnit());
+        const VectorUnit unit = runsAvx2(code) ? VectorUnit::Avx2 : VectorUnit::None;
+        int done = demosaicRowsVector(ramp_, pixels + std::ptrdiff_t(r) * width, width, rows,
+                                      r % 2 == 1, outRow(r), -stride, unit);
+        const bool plain = done == 0 && ramp_.usable;
+        if (plain)
+            done = int(lastEvenColumn(width) + 2);
         for (int k = r; k < r + rows; ++k) {
             const unsigned short* mid = pixels + std::ptrdiff_t(k) * width;
-            if (k % 2 == 1)
+            if (k % 2 == 1) {
+                if (plain)
+                    convertRampRow<true>(ramp_, mid, width, done, outRow(k));
                 convertInnerRow<true>(mid, width, done, table, outRow(k));
-            else
+            } else {
+                if (plain)
+                    convertRampRow<false>(ramp_, mid, width, done, outRow(k));
                 convertInnerRow<false>(mid, width, done, table, outRow(k));
+            }
         }
     }
     for (int r = std::max(firstInner, lastInner + 1); r < height; ++r)

@@ -2,6 +2,7 @@
 
 #include "DisplayBitmap.h"
 #include "GreyRamp.h"
+#include "KernelCode.h"
 
 #include <array>
 #include <cstdint>
@@ -12,9 +13,11 @@ class ImageBuffer;
 // window. The window's 65,536-entry table is rebuilt only when the window
 // changes (a few microseconds: one run of equal bytes per level); the caller
 // keeps the mapper (it is 64 KiB) for as long as the view. The grey mapping
-// and the colour conversion run the ramp's exact fixed-point arithmetic on
-// the vector unit where the CPU has one (GreyRamp, MosaicVector) and take the
-// rest from the table; both give the same bytes. Neither allocates.
+// and the colour conversion run the ramp's exact fixed-point arithmetic
+// (GreyRamp): in plain loops the compiler vectorizes, or in the hand-written
+// AVX2 loops where the CPU has AVX2 (GreyRamp, MosaicVector); windows the
+// ramp cannot take, and the conversion's edges, come from the table. All give
+// the same bytes. Neither allocates.
 //
 // The same table serves the grey modes and the colour conversion: the grey
 // rule (v <= lo -> 0, v >= hi -> 255, else (v - lo) * 255 / (hi - lo)) and the
@@ -38,7 +41,7 @@ public:
     // Grey modes: 8-bit levels, image row y into bitmap memory row h - 1 - y,
     // rows bitmapWidth bytes apart. Bytes past the image width are not written.
     void mapGrey(const unsigned short* pixels, int width, int height, int bitmapWidth,
-                 std::uint8_t* bits) const;
+                 std::uint8_t* bits, KernelCode code = KernelCode::Fastest) const;
 
     // Colour mode: reconstructs blue, green, red from a colour-mosaic image
     // into a 24-bit bitmap with rows 3 * bitmapWidth bytes apart. Image row r
@@ -49,7 +52,7 @@ public:
     // below the last rows) is replaced by the centre pixel, so a uniform image
     // stays uniform up to its edges.
     void demosaicColour(const unsigned short* pixels, int width, int height, int bitmapWidth,
-                        std::uint8_t* bits) const;
+                        std::uint8_t* bits, KernelCode code = KernelCode::Fastest) const;
 
     // The view's recomputation: the mode's mapping of the whole image into its
     // display bitmap, rows displayBitmapRowPixels(image.width) pixels apart.

@@ -5,10 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 
-// The vector units the conversions can use, narrowest first.
-enum class VectorUnit { None, Avx2, Avx512 };
+// The vector units the conversion can use: none (the caller's plain loops do
+// it all) or AVX2.
+enum class VectorUnit { None, Avx2 };
 
-// The widest this CPU has (AVX-512 with the byte permutes).
+// The one this CPU has.
 VectorUnit bestVectorUnit();
 
 // The colour-mosaic conversion of consecutive image rows on a vector unit,
@@ -16,12 +17,10 @@ VectorUnit bestVectorUnit();
 // as LevelMapper's, a register of pixels at a time. first is the first row's
 // pixels, firstOdd its parity; each next row's bytes lie outStep bytes after
 // the row before's (negative for a bottom-up bitmap). Every neighbour of the
-// rows must lie in the buffer, and the reads go a little further: the two
-// values before the row above the first and the one after the row below the
-// last (image rows 2 to h - 3 have them). Converts columns [0, n) of every row and
-// returns n, the column after the last even one LevelMapper converts, so the
-// caller only has the last odd column left; 0 when the unit is None or
-// missing, the ramp is not usable or the rows are narrower than two
-// registers. Rows too narrow for AVX-512 go to AVX2.
+// rows must lie in the buffer (image rows 2 to h - 3 have them). Converts
+// columns [0, n) of every row and returns n, the column after the last even
+// one LevelMapper converts, so the caller only has the last odd column left;
+// 0 when the unit is None or missing, the ramp is not usable or the rows are
+// narrower than two registers.
 int demosaicRowsVector(const GreyRamp& ramp, const unsigned short* first, int width, int rows,
                        bool firstOdd, std::uint8_t* out, std::ptrdiff_t outStep, VectorUnit unit);

@@ -1,10 +1,10 @@
 #pragma once
 
-// The 16-bit lane operations the vector loops use, one struct per instruction
-// set, so that each loop is written once as a template over them. Every
-// operation carries its instruction set; a loop instantiated for one is
-// compiled into an entry point of that set with everything inlined (flatten),
-// and called only after asking the CPU. Include only from such files.
+// The 16-bit lane operations of the hand-written AVX2 loops. Every function
+// that takes or returns a vector carries the instruction set, the templates
+// over the lanes included, so that a call that is not inlined (at -O0) passes
+// its vectors the same way on both sides. The loops' entry points are called
+// only after asking the CPU. Include only from such files.
 
 #include "GreyRamp.h"
 
@@ -13,13 +13,7 @@
 #include <array>
 #include <cstdint>
 
-// The templates between the entry points and the operations pass vectors by
-// value, which would change the calling convention if they were ever called;
-// flatten inlines them all, so no vector crosses a call.
-#pragma GCC diagnostic ignored "-Wpsabi"
-
 #define ZERMIC_AVX2 __attribute__((target("avx2")))
-#define ZERMIC_AVX512 __attribute__((target("avx2,avx512f,avx512bw,avx512vl,avx512vbmi")))
 
 struct Lanes256 {
     using V = __m256i;
@@ -58,35 +52,6 @@ struct Lanes256 {
     ZERMIC_AVX2 static V evenOdd(V a, V b) { return _mm256_blend_epi16(a, b, 0xAA); }
 };
 
-struct Lanes512 {
-    using V = __m512i;
-    static constexpr int count = 32;
-
-    ZERMIC_AVX512 static V load(const unsigned short* p) { return _mm512_loadu_si512(p); }
-    ZERMIC_AVX512 static V set(std::uint16_t v) { return _mm512_set1_epi16(short(v)); }
-    ZERMIC_AVX512 static V add(V a, V b) { return _mm512_add_epi16(a, b); }
-    ZERMIC_AVX512 static V sub(V a, V b) { return _mm512_sub_epi16(a, b); }
-    ZERMIC_AVX512 static V oddSum(V a, V b) {
-        return _mm512_ternarylogic_epi64(a, b, set(1), 0x28);
-    }
-    ZERMIC_AVX512 static V notBothAnd(V a, V b, V c) {
-        return _mm512_ternarylogic_epi64(a, b, c, 0x2A);
-    }
-    template <int N> ZERMIC_AVX512 static V shiftRight(V a) { return _mm512_srli_epi16(a, N); }
-    ZERMIC_AVX512 static V shiftLeft(V a, __m128i n) { return _mm512_sll_epi16(a, n); }
-    ZERMIC_AVX512 static V average(V a, V b) { return _mm512_avg_epu16(a, b); }
-    ZERMIC_AVX512 static V subSaturated(V a, V b) { return _mm512_subs_epu16(a, b); }
-    ZERMIC_AVX512 static V addSaturated(V a, V b) { return _mm512_adds_epu16(a, b); }
-    ZERMIC_AVX512 static V min(V a, V b) { return _mm512_min_epu16(a, b); }
-    ZERMIC_AVX512 static V mulHigh(V a, V b) { return _mm512_mulhi_epu16(a, b); }
-    ZERMIC_AVX512 static V mulLow(V a, V b) { return _mm512_mullo_epi16(a, b); }
-    ZERMIC_AVX512 static V addCarry(V high, V low, V carryIn) {
-        const __mmask32 carry = _mm512_cmplt_epu16_mask(_mm512_add_epi16(low, carryIn), low);
-        return _mm512_mask_add_epi16(high, carry, high, set(1));
-    }
-    ZERMIC_AVX512 static V evenOdd(V a, V b) { return _mm512_mask_blend_epi16(0xAAAAAAAA, a, b); }
-};
-
 // GreyRamp::level on every lane. The direct form's levels go above 255 past
 // the window: the caller packs them to bytes with saturation.
 template <class L> struct RampLanes {
@@ -94,7 +59,7 @@ template <class L> struct RampLanes {
     V subtract, add, span, factorHigh, factorLow, directHigh, directLow;
     __m128i shift;
 
-    explicit RampLanes(const GreyRamp& ramp)
+    ZERMIC_AVX2 explicit RampLanes(const GreyRamp& ramp)
         : subtract(L::set(ramp.subtract)), add(L::set(ramp.add)), span(L::set(ramp.span)),
           factorHigh(L::set(ramp.factorHigh)), factorLow(L::set(ramp.factorLow)),
           directHigh(L::set(ramp.directHigh)), directLow(L::set(ramp.directLow)),
@@ -102,7 +67,7 @@ template <class L> struct RampLanes {
 
     // The loops pick the variant once per row: whether lo is negative (only
     // one of subtract and add is not zero) and the ramp's form.
-    template <bool NegativeLo, RampForm Form> V levels(V v) const {
+    template <bool NegativeLo, RampForm Form> ZERMIC_AVX2 V levels(V v) const {
         V t = NegativeLo ? L::addSaturated(v, add) : L::subSaturated(v, subtract);
         V high, low, carryIn;
         if constexpr (Form == RampForm::Direct) {

@@ -1,14 +1,18 @@
 #pragma once
 
+#include "KernelCode.h"
+
 #include <cstdint>
 
-// Statistics of an image without its 16-pixel border, computed on demand.
+// Statistics of an image without its 16-pixel border, computed on demand. A
+// side of 32 pixels or fewer keeps no border: it is measured whole.
 struct ImageStats {
     // The level samples: one measured pixel in kSampleStep, counted by
     // value / kSampleBinWidth; fine enough to find the sky's median and noise
     // where the 256 bins are not, and cheap enough to take in the same pass.
-    // Row y gives columns 16 + (y / 2) % 64 + 64 j: both parities of row and
-    // column, so each class of a colour mosaic is sampled.
+    // Row y gives the measured columns (y / 2) % 64 + 64 j from the first
+    // (16 with a border): both parities of row and column, so each class of a
+    // colour mosaic is sampled.
     static constexpr int kSampleStep = 64;
     static constexpr int kSampleBinWidth = 16;
     static constexpr int kSampleBins = 65536 / kSampleBinWidth;
@@ -22,10 +26,8 @@ struct ImageStats {
     std::uint32_t samples[kSampleBins] = {};
 };
 
-// The code the statistics pass runs: the widest vector unit's the CPU has, the
-// 256-bit one's (where the CPU has it), or the portable loop every CPU runs.
-// Tests compare them all.
-enum class StatsCode { Fastest, Vector256, Portable };
+// The code the statistics pass runs (KernelCode.h).
+using StatsCode = KernelCode;
 
 // Width x height unsigned 16-bit pixels, row after row, row 0 at the top.
 // Width and height mean something only while pixels is not null.

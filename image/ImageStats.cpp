@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 
@@ -16,11 +17,6 @@ namespace {
 
 constexpr int kBorder = 16;
 constexpr int kBins = 256;
-// Sky images put most pixels in a few neighbouring bins; counting into eight
-// interleaved histograms keeps consecutive increments of the same bin from
-// waiting on each other.
-constexpr int kLanes = 8;
-constexpr int kSumBlock = 65536;
 
 // What one pass over the measured area gathers, before scaling.
 struct Tally {
@@ -40,80 +36,31 @@ struct Area {
     int columns() const { return right - left; }
 };
 
+// An axis longer than twice the border leaves the border out; a shorter one,
+// which would have nothing left, is measured whole, so that small images get
+// statistics (and automatic levels) too.
+void measuredSpan(int size, int& first, int& end) {
+    const bool bordered = size > 2 * kBorder;
+    first = bordered ? kBorder : 0;
+    end = bordered ? size - kBorder : size;
+}
+
 int firstSample(int y) {
     return (y / 2) % ImageStats::kSampleStep;
 }
 
-void takeSamples(const unsigned short* row, int n, int y, std::uint32_t* samples) {
-    for (int x = firstSample(y); x < n; x += ImageStats::kSampleStep)
-        ++samples[row[x] / ImageStats::kSampleBinWidth];
-}
-
-void scanPortable(const Area& a, Tally& t, std::uint32_t* samples) {
-    std::uint32_t counts[kLanes][kBins] = {};
-    const int n = a.columns();
-    for (int y = a.top; y < a.bottom; ++y) {
-        const unsigned short* row = a.row(y);
-        takeSamples(row, n, y, samples);
-        // Extremes and sum vectorise on their own; blocks of 65536 pixels
-        // keep the 32-bit block sum from overflowing. The histogram loop
-        // then reads the row again from the first-level cache.
-        for (int block = 0; block < n; block += kSumBlock) {
-            const int end = std::min(n, block + kSumBlock);
-            unsigned short lo = 65535, hi = 0;
-            std::uint32_t blockSum = 0;
-            for (int x = block; x < end; ++x) {
-                lo = std::min(lo, row[x]);
-                hi = std::max(hi, row[x]);
-                blockSum += row[x];
-            }
-            t.minimum = std::min<unsigned>(t.minimum, lo);
-            t.maximum = std::max<unsigned>(t.maximum, hi);
-            t.sum += blockSum;
-        }
-        int x = 0;
-        for (; x + kLanes <= n; x += kLanes) {
-            // Two 8-byte reads; pixel k's high byte sits at bit 16 k + 8.
-            std::uint64_t words[2];
-            std::memcpy(words, row + x, sizeof words);
-            for (int k = 0; k < kLanes; ++k)
-                ++counts[k][(words[k / 4] >> (16 * (k % 4) + 8)) & 0xFF];
-        }
-        for (; x < n; ++x)
-            ++counts[0][row[x] >> 8];
-    }
-    for (const auto& lane : counts)
-        for (int k = 0; k < kBins; ++k)
-            t.bins[k] += lane[k];
-}
-
-#ifdef ZERMIC_X86
-
-// The vector passes count the bins of a window of neighbouring bins with byte
-// counters (or, for half of AVX-512's wide window, from the compares' masks),
-// a whole vector of pixels per compare; the rare pixels outside the
-// window (stars, hot pixels) are counted one by one. A window of 8 bins holds
-// a quiet sky; a noisier one (more than one pixel in kWideningMisses outside)
-// widens it to 16 for the rest of the image, at twice the compares.
+// Every pass counts the bins of a window of neighbouring bins with byte
+// counters, a whole step of pixels per compare, which vector units do at
+// once; the rare pixels outside the window (stars, hot pixels) are counted
+// one by one. A window of 8 bins holds a quiet sky; a noisier one (more than
+// one pixel in kWideningMisses outside) widens it to 16 for the rest of the
+// image, at twice the compares.
 constexpr int kNarrowWindow = 8;
 constexpr int kWideWindow = 16;
 constexpr int kWideningMisses = 32;
-// Both passes take 64 pixels per step, one sample per step.
+// Every pass takes 64 pixels per step, one sample per step.
 constexpr int kBlock = 64;
 static_assert(ImageStats::kSampleStep == kBlock);
-
-// The values the counters compare against, read from memory so that the
-// registers are left to the counters.
-struct alignas(64) WindowIndex {
-    std::uint8_t bytes[64];
-};
-constexpr auto kWindowIndex = [] {
-    std::array<WindowIndex, kWideWindow> all{};
-    for (int k = 0; k < kWideWindow; ++k)
-        for (std::uint8_t& b : all[k].bytes)
-            b = std::uint8_t(k);
-    return all;
-}();
 
 // A pass's vector registers between rows, kept as plain bytes so the row loop
 // below needs no vector unit of its own.
@@ -127,18 +74,6 @@ struct VectorState {
     int base = -1;
     int blocks = 0;
 };
-
-// Runs STEP(c, k) on each of the window's counters. They are named variables
-// rather than an array: the compiler keeps an array this large in memory.
-// clang-format off
-#define ZERMIC_LOWER_COUNTERS(STEP)                                                                \
-    STEP(c0, 0) STEP(c1, 1) STEP(c2, 2) STEP(c3, 3) STEP(c4, 4) STEP(c5, 5) STEP(c6, 6) STEP(c7, 7)
-#define ZERMIC_UPPER_COUNTERS(STEP)                                                                \
-    STEP(c8, 8) STEP(c9, 9) STEP(c10, 10) STEP(c11, 11)                                            \
-    STEP(c12, 12) STEP(c13, 13) STEP(c14, 14) STEP(c15, 15)
-#define ZERMIC_EACH_COUNTER(STEP)                                                                  \
-    ZERMIC_LOWER_COUNTERS(STEP) if constexpr (Window > 8) { ZERMIC_UPPER_COUNTERS(STEP) }
-// clang-format on
 
 // Adds a pass's extremes and byte sums, kept in the first bytes of its
 // vector registers, to the tally.
@@ -166,128 +101,128 @@ inline int countOutside(const std::uint8_t* bins, std::uint64_t outside, std::ui
     return n;
 }
 
-struct Avx512 {
-    // A byte counter takes at most one pixel per step.
+std::uint16_t lowerOf(std::uint16_t a, std::uint16_t b) {
+    return std::uint16_t(a - (a > b ? a - b : 0));
+}
+std::uint16_t higherOf(std::uint16_t a, std::uint16_t b) {
+    return std::uint16_t(b + (a > b ? a - b : 0));
+}
+
+// Bit j set where offset[j] >= Window, eight offsets at a time: a byte is at
+// least Window where its top bit is set or its low seven bits reach it, and
+// the multiply gathers the eight top bits into one byte.
+template <int Window> std::uint64_t outsideMask(const std::uint8_t* offset) {
+    constexpr std::uint64_t kBytes = 0x0101010101010101;
+    std::uint64_t mask = 0;
+    for (int w = 0; w < kBlock / 8; ++w) {
+        std::uint64_t x;
+        std::memcpy(&x, offset + 8 * w, 8);
+        const std::uint64_t top =
+            (x | ((x & 0x7F * kBytes) + (0x80 - Window) * kBytes)) & 0x80 * kBytes;
+        mask |= (((top >> 7) * 0x0102040810204080) >> 56) << (8 * w);
+    }
+    return mask;
+}
+
+// The pass every CPU runs: plain loops over a step's pixels that the compiler
+// vectorizes for whatever vector unit the target has. The extremes and byte
+// sums are kept per position of a half step (the minimum and maximum through
+// saturating subtractions, which every vector unit has), the counters per
+// position of a step.
+struct Plain {
     static constexpr int kStepsPerFlush = 255;
+    static constexpr int kHalf = kBlock / 2;
 
-    // counter += 1 in the byte lanes where value equals wanted. Written out
-    // so that the counter stays in its register: the compiler's own code for
-    // the masked add copies it on every step.
-    __attribute__((target("avx512f,avx512bw"), always_inline)) static inline void
-    countEqual(__m512i& counter, __m512i value, const WindowIndex& wanted, __m512i one) {
-        __mmask64 equal;
-        asm("vpcmpeqb %[wanted], %[value], %[equal]\n\t"
-            "vpaddb %[one], %[counter], %[counter]%{%[equal]%}"
-            : [counter] "+v"(counter), [equal] "=&Yk"(equal)
-            : [value] "v"(value), [wanted] "m"(wanted), [one] "v"(one));
+    static void start(VectorState& v) {
+        std::memset(v.counters, 0, sizeof v.counters);
+        std::memset(v.lowest, 0xFF, sizeof v.lowest);
+        std::memset(v.highest, 0, sizeof v.highest);
+        std::memset(v.byteSums, 0, sizeof v.byteSums);
     }
 
-    // The eight 64-bit lanes added up (the library's own reduction makes the
-    // compiler warn about its undefined upper half).
-    __attribute__((target("avx512f,avx512bw"))) static std::uint64_t total(__m512i lanes) {
-        alignas(64) std::uint64_t each[8];
-        _mm512_store_si512(each, lanes);
-        std::uint64_t sum = 0;
-        for (std::uint64_t e : each)
-            sum += e;
-        return sum;
-    }
-
-    __attribute__((target("avx512f,avx512bw"))) static void start(VectorState& v) {
-        for (auto& c : v.counters)
-            _mm512_store_si512(c, _mm512_setzero_si512());
-        _mm512_store_si512(v.lowest, _mm512_set1_epi16(-1));
-        _mm512_store_si512(v.highest, _mm512_setzero_si512());
-        _mm512_store_si512(v.byteSums, _mm512_setzero_si512());
-    }
-
-    __attribute__((target("avx512f,avx512bw"))) static void flush(VectorState& v, int window,
-                                                                  std::uint32_t* bins) {
-        const __m512i zero = _mm512_setzero_si512();
-        // Only the lower half of the wide window has byte counters here.
-        for (int k = 0; k < std::min(window, kNarrowWindow); ++k) {
-            const __m512i sums = _mm512_sad_epu8(_mm512_load_si512(v.counters[k]), zero);
-            bins[v.base + k] += std::uint32_t(total(sums));
-            _mm512_store_si512(v.counters[k], zero);
+    static void flush(VectorState& v, int window, std::uint32_t* bins) {
+        for (int k = 0; k < window; ++k) {
+            std::uint32_t n = 0;
+            for (std::uint8_t c : v.counters[k])
+                n += c;
+            bins[v.base + k] += n;
         }
+        std::memset(v.counters, 0, sizeof v.counters);
         v.blocks = 0;
     }
 
-    static void finish(const VectorState& v, Tally& t) { foldLanes(v, 64, t); }
+    static void finish(const VectorState& v, Tally& t) { foldLanes(v, kBlock, t); }
 
-    // The whole steps of one row; returns how many pixels fell outside the
-    // window.
     template <int Window>
-    __attribute__((target("avx512f,avx512bw,popcnt"))) static int
-    countRow(const unsigned short* row, int blockEnd, int sample, VectorState& v, Tally& t,
-             std::uint32_t* samples) {
-        const __m512i zero = _mm512_setzero_si512();
-        const __m512i one = _mm512_set1_epi8(1);
-        const __m512i lastInWindow = _mm512_set1_epi8(Window - 1);
-        const __m512i windowBase = _mm512_set1_epi8(char(v.base));
-        // The narrow window and the lower half of the wide one count in byte
-        // counters; the wide window's upper half is counted from the
-        // compares' masks by the scalar units, which leaves the vector unit
-        // half the adds.
-        __m512i c0, c1, c2, c3, c4, c5, c6, c7;
-#define ZERMIC_LOAD(c, k) c = _mm512_load_si512(v.counters[k]);
-        ZERMIC_LOWER_COUNTERS(ZERMIC_LOAD)
-        std::uint32_t c8 = 0, c9 = 0, c10 = 0, c11 = 0, c12 = 0, c13 = 0, c14 = 0, c15 = 0;
-        __m512i lowest = _mm512_load_si512(v.lowest);
-        __m512i highest = _mm512_load_si512(v.highest);
-        __m512i byteSums = _mm512_load_si512(v.byteSums);
+    static int countRow(const unsigned short* row, int blockEnd, int sample, VectorState& v,
+                        Tally& t, std::uint32_t* samples) {
+        const auto base = std::uint8_t(v.base);
+        std::uint16_t lowest[kHalf], highest[kHalf];
+        std::memcpy(lowest, v.lowest, sizeof lowest);
+        std::memcpy(highest, v.highest, sizeof highest);
+        std::uint32_t byteSum = 0;
         int misses = 0;
         for (int x = 0; x < blockEnd; x += kBlock) {
-            const __m512i p0 = _mm512_loadu_si512(row + x);
-            const __m512i p1 = _mm512_loadu_si512(row + x + 32);
-            // One sample per step, its increment overlapping the vector work.
-            ++samples[row[x + sample] / ImageStats::kSampleBinWidth];
-            lowest = _mm512_min_epu16(lowest, _mm512_min_epu16(p0, p1));
-            highest = _mm512_max_epu16(highest, _mm512_max_epu16(p0, p1));
-            byteSums = _mm512_add_epi64(
-                byteSums, _mm512_add_epi64(_mm512_sad_epu8(p0, zero), _mm512_sad_epu8(p1, zero)));
-            // The pack interleaves the two halves' bins: counting does not care.
-            const __m512i bins =
-                _mm512_packus_epi16(_mm512_srli_epi16(p0, 8), _mm512_srli_epi16(p1, 8));
-            const __m512i offset = _mm512_sub_epi8(bins, windowBase);
-            if (const __mmask64 outside = _mm512_cmpgt_epu8_mask(offset, lastInWindow)) {
-                alignas(64) std::uint8_t each[64];
-                _mm512_store_si512(each, bins);
-                misses += countOutside(each, outside, t.bins);
+            const unsigned short* p = row + x;
+            ++samples[p[sample] / ImageStats::kSampleBinWidth];
+            std::uint8_t bins[kBlock], offset[kBlock];
+            std::uint8_t outside = 0;
+            for (int j = 0; j < kBlock; ++j) {
+                bins[j] = std::uint8_t(p[j] >> 8);
+                offset[j] = std::uint8_t(bins[j] - base);
+                outside |= std::uint8_t(offset[j] >= Window);
+                byteSum += (p[j] & 0xFFu) + bins[j];
             }
-#define ZERMIC_COUNT(c, k) countEqual(c, offset, kWindowIndex[k], one);
-            ZERMIC_LOWER_COUNTERS(ZERMIC_COUNT)
-#define ZERMIC_POP(c, k)                                                                           \
-    c += std::popcount(_mm512_cmpeq_epi8_mask(offset, _mm512_load_si512(kWindowIndex[k].bytes)));
-            if constexpr (Window > 8) {
-                ZERMIC_UPPER_COUNTERS(ZERMIC_POP)
+            for (int j = 0; j < kHalf; ++j) {
+                lowest[j] = lowerOf(lowest[j], lowerOf(p[j], p[j + kHalf]));
+                highest[j] = higherOf(highest[j], higherOf(p[j], p[j + kHalf]));
             }
-            if (++v.blocks == kStepsPerFlush) {
-#define ZERMIC_FLUSH(c, k)                                                                         \
-    t.bins[v.base + k] += std::uint32_t(total(_mm512_sad_epu8(c, zero)));                          \
-    c = zero;
-                ZERMIC_LOWER_COUNTERS(ZERMIC_FLUSH)
-                v.blocks = 0;
+            if (outside)
+                misses += countOutside(bins, outsideMask<Window>(offset), t.bins);
+            for (int k = 0; k < Window; ++k) {
+                const auto bin = std::uint8_t(k);
+                for (int j = 0; j < kBlock; ++j)
+                    v.counters[k][j] += std::uint8_t(offset[j] == bin);
             }
+            if (++v.blocks == kStepsPerFlush)
+                flush(v, Window, t.bins);
         }
-#define ZERMIC_STORE(c, k) _mm512_store_si512(v.counters[k], c);
-        ZERMIC_LOWER_COUNTERS(ZERMIC_STORE)
-#define ZERMIC_ADD(c, k) t.bins[v.base + k] += c;
-        if constexpr (Window > 8) {
-            ZERMIC_UPPER_COUNTERS(ZERMIC_ADD)
-        }
-        _mm512_store_si512(v.lowest, lowest);
-        _mm512_store_si512(v.highest, highest);
-        _mm512_store_si512(v.byteSums, byteSums);
+        std::memcpy(v.lowest, lowest, sizeof lowest);
+        std::memcpy(v.highest, highest, sizeof highest);
+        std::uint64_t total;
+        std::memcpy(&total, v.byteSums, sizeof total);
+        total += byteSum;
+        std::memcpy(v.byteSums, &total, sizeof total);
         return misses;
     }
-#undef ZERMIC_STORE
-#undef ZERMIC_FLUSH
-#undef ZERMIC_ADD
-#undef ZERMIC_POP
-#undef ZERMIC_COUNT
-#undef ZERMIC_LOAD
 };
+
+#ifdef ZERMIC_X86
+
+// The values the counters compare against, read from memory so that the
+// registers are left to the counters.
+struct alignas(64) WindowIndex {
+    std::uint8_t bytes[64];
+};
+constexpr auto kWindowIndex = [] {
+    std::array<WindowIndex, kWideWindow> all{};
+    for (int k = 0; k < kWideWindow; ++k)
+        for (std::uint8_t& b : all[k].bytes)
+            b = std::uint8_t(k);
+    return all;
+}();
+
+// Runs STEP(c, k) on each of the window's counters. They are named variables
+// rather than an array: the compiler keeps an array this large in memory.
+// clang-format off
+#define ZERMIC_LOWER_COUNTERS(STEP)                                                                \
+    STEP(c0, 0) STEP(c1, 1) STEP(c2, 2) STEP(c3, 3) STEP(c4, 4) STEP(c5, 5) STEP(c6, 6) STEP(c7, 7)
+#define ZERMIC_UPPER_COUNTERS(STEP)                                                                \
+    STEP(c8, 8) STEP(c9, 9) STEP(c10, 10) STEP(c11, 11)                                            \
+    STEP(c12, 12) STEP(c13, 13) STEP(c14, 14) STEP(c15, 15)
+#define ZERMIC_EACH_COUNTER(STEP)                                                                  \
+    ZERMIC_LOWER_COUNTERS(STEP) if constexpr (Window > 8) { ZERMIC_UPPER_COUNTERS(STEP) }
+// clang-format on
 
 struct Avx2 {
     // A byte counter takes at most two pixels per step (one per half).
@@ -404,8 +339,10 @@ struct Avx2 {
 #undef ZERMIC_UPPER_COUNTERS
 #undef ZERMIC_LOWER_COUNTERS
 
-// The row loop both vector units share: the window placed on each row's sky,
-// the whole steps counted by the unit, the row's last pixels one by one.
+#endif
+
+// The row loop every unit shares: the window placed on each row's sky, the
+// whole steps counted by the unit, the row's last pixels one by one.
 template <class Unit> void scanRows(const Area& a, Tally& t, std::uint32_t* samples) {
     VectorState v;
     Unit::start(v);
@@ -457,26 +394,17 @@ template <class Unit> void scanRows(const Area& a, Tally& t, std::uint32_t* samp
     t.sum += 255 * highSum;
 }
 
-bool scanVector(const Area& a, Tally& t, std::uint32_t* samples, StatsCode code) {
-    static const bool hasAvx512 =
-        __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
-    static const bool hasAvx2 = __builtin_cpu_supports("avx2");
-    if (hasAvx512 && code == StatsCode::Fastest)
-        scanRows<Avx512>(a, t, samples);
-    else if (hasAvx2 && code != StatsCode::Portable)
+void scanArea(const Area& a, Tally& t, std::uint32_t* samples, StatsCode code) {
+#ifdef ZERMIC_X86
+    if (runsAvx2(code)) {
         scanRows<Avx2>(a, t, samples);
-    else
-        return false;
-    return true;
-}
-
+        return;
+    }
 #else
-
-bool scanVector(const Area&, Tally&, std::uint32_t*, StatsCode) {
-    return false;
-}
-
+    (void)code;
 #endif
+    scanRows<Plain>(a, t, samples);
+}
 
 } // namespace
 
@@ -485,12 +413,14 @@ static_assert(std::endian::native == std::endian::little);
 void ImageBuffer::computeStats(StatsCode code) {
     Tally t;
     std::memset(stats.samples, 0, sizeof stats.samples);
-    const Area a{pixels, width, kBorder, width - kBorder, kBorder, height - kBorder};
-    // An image 32 pixels or fewer on a side has nothing to measure; its mean
-    // is shown as 0 rather than divided by a zero or negative count.
+    Area a{pixels, width, 0, 0, 0, 0};
+    measuredSpan(width, a.left, a.right);
+    measuredSpan(height, a.top, a.bottom);
+    // Only an image without pixels has nothing to measure; its mean is shown
+    // as 0 rather than divided by a zero count.
     const bool empty = !pixels || a.right <= a.left || a.bottom <= a.top;
-    if (!empty && !scanVector(a, t, stats.samples, code))
-        scanPortable(a, t, stats.samples);
+    if (!empty)
+        scanArea(a, t, stats.samples, code);
     const std::int64_t area = empty ? 0 : std::int64_t(a.columns()) * (a.bottom - a.top);
     stats.mean = area > 0 ? int(t.sum / std::uint64_t(area)) : 0;
     stats.minimum = int(t.minimum);

@@ -93,7 +93,6 @@ private:
     std::string openProblem; // why the last ensureOpen failed
     bool uploaded = false;
     AcqPrm lastUpload;
-    std::vector<unsigned short> buffer;
 
     mutable std::mutex mutex;
     std::condition_variable changed;

@@ -11,21 +11,15 @@ const char* applyWindow(const SensorWindow& window, AcqPrm& prm) {
     const int b = window.binning;
     if (b < 1 || b > 4 || window.x < 0 || window.y < 0)
         return "Origine non valide";
-    const int w = window.width / b;
-    const int h = window.height / b;
-    const int x0 = window.x / b;
-    const int y0 = window.y / b;
-    const int fullW = sensorWidth / b;
-    const int fullH = sensorHeight / b;
-    if (w < 1 || h < 1 || w > fullW || h > fullH)
-        return "Taille non valide";
-    if (x0 + w > fullW || y0 + h > fullH)
-        return "Origine non valide";
-    prm.binning = b;
-    prm.img_w = w;
-    prm.img_h = h;
-    prm.img_x0 = x0;
-    prm.img_y0 = y0;
+    AcqPrm next = prm;
+    next.binning = b;
+    next.img_w = window.width / b;
+    next.img_h = window.height / b;
+    next.img_x0 = window.x / b;
+    next.img_y0 = window.y / b;
+    if (const char* problem = windowProblem(next))
+        return problem;
+    prm = next;
     return nullptr;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AcqPrm.h"
+#include "SensorWindow.h"
 
 #include <cstdint>
 
@@ -8,8 +9,8 @@
 // and of CCamera::deplacement. Plain values in and out.
 namespace kovrel_indi {
 
-constexpr int sensorWidth = 1280;
-constexpr int sensorHeight = 1024;
+constexpr int sensorWidth = kSensorWidth;
+constexpr int sensorHeight = kSensorHeight;
 // The record counts whole seconds and hundredths, and the program's dialog
 // accepts up to 3600 s and 99 hundredths.
 constexpr double longestExposure = 3600.99;

@@ -19,18 +19,24 @@ public:
         std::string denominator;
     };
 
-    explicit RatioReporter(std::vector<Ratio> ratios)
-        : ConsoleReporter(::isatty(1) ? OO_Defaults : OO_Tabular), ratios_(std::move(ratios)) {}
+    // Which time the ratios take: the wall clock, or the process's CPU time
+    // (for single-threaded work on a machine other jobs share).
+    enum class Time { Real, Cpu };
+
+    explicit RatioReporter(std::vector<Ratio> ratios, Time time = Time::Real)
+        : ConsoleReporter(::isatty(1) ? OO_Defaults : OO_Tabular), ratios_(std::move(ratios)),
+          time_(time) {}
 
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& r : runs) {
             if (r.error_occurred)
                 continue;
             const std::string name = r.run_name.str();
+            const double t = time_ == Time::Cpu ? r.GetAdjustedCPUTime() : r.GetAdjustedRealTime();
             if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median")
-                medians_[name] = r.GetAdjustedRealTime();
+                medians_[name] = t;
             else if (r.run_type == Run::RT_Iteration)
-                times_[name] = r.GetAdjustedRealTime();
+                times_[name] = t;
         }
         ConsoleReporter::ReportRuns(runs);
     }
@@ -41,7 +47,7 @@ public:
             const double a = find(ratio.numerator);
             const double b = find(ratio.denominator);
             if (a > 0 && b > 0)
-                std::printf("%-44s %7.2f\n", ratio.label.c_str(), a / b);
+                std::printf("%-48s %7.2f\n", ratio.label.c_str(), a / b);
         }
     }
 
@@ -54,6 +60,7 @@ private:
     }
 
     std::vector<Ratio> ratios_;
+    Time time_;
     std::map<std::string, double> times_;
     std::map<std::string, double> medians_;
 };

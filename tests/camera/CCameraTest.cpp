@@ -243,19 +243,34 @@ TEST_F(CCameraTest, FailedReadoutLeavesTheDarkAlone) {
 TEST_F(CCameraTest, WindowBeyondTheSensorIsRefused) {
     struct Case {
         int w, h, binning;
+        int x0 = 0, y0 = 0;
+        const char* message = "Taille non valide";
     };
-    const Case cases[] = {{1281, 1, 1}, {1, 1025, 1}, {641, 10, 2}, {10, 342, 3},
-                          {0, 10, 1},   {10, 10, 0},  {10, 10, 5}};
+    // A hand-edited origin that puts the window past the sensor is refused
+    // too, as the dialog refuses it, rather than sent to the camera.
+    const Case cases[] = {{1281, 1, 1},
+                          {1, 1025, 1},
+                          {641, 10, 2},
+                          {10, 342, 3},
+                          {0, 10, 1},
+                          {10, 10, 0},
+                          {10, 10, 5},
+                          {1000, 10, 1, 300, 0, "Origine non valide"},
+                          {10, 10, 2, 0, 507, "Origine non valide"}};
     camera->init();
     link().flushQueue();
     for (const Case& c : cases) {
-        store({{"img_w", c.w}, {"img_h", c.h}, {"binning", c.binning}});
+        store({{"img_w", c.w},
+               {"img_h", c.h},
+               {"binning", c.binning},
+               {"img_x0", c.x0},
+               {"img_y0", c.y0}});
         showParameters(*camera);
         port.written.clear();
         ModalWatcher watcher;
         std::vector<unsigned short> px(16, 0);
         EXPECT_EQ(camera->acquerir(px.data()), 2);
-        EXPECT_EQ(watcher.messages(), std::vector<QString>{QStringLiteral("Taille non valide")});
+        EXPECT_EQ(watcher.messages(), std::vector<QString>{QString::fromUtf8(c.message)});
         EXPECT_TRUE(port.written.size() <= startUpBytes) << "no image request";
     }
 }

@@ -26,6 +26,7 @@ TEST(Options, ReadsEveryOptionAndRejectsBadValues) {
                               "--mount-flip",
                               "--drift",
                               "0.5,-0.25",
+                              "--drift-per-image=1.5,0.5",
                               "--periodic",
                               "2,480",
                               "--fault",
@@ -49,6 +50,8 @@ TEST(Options, ReadsEveryOptionAndRejectsBadValues) {
     EXPECT_TRUE(o.mount.flip);
     EXPECT_DOUBLE_EQ(o.mount.driftX, 0.5);
     EXPECT_DOUBLE_EQ(o.mount.driftY, -0.25);
+    EXPECT_DOUBLE_EQ(o.mount.driftPerImageX, 1.5);
+    EXPECT_DOUBLE_EQ(o.mount.driftPerImageY, 0.5);
     EXPECT_DOUBLE_EQ(o.mount.periodicAmplitude, 2);
     EXPECT_DOUBLE_EQ(o.mount.periodicPeriod, 480);
     EXPECT_EQ(o.fault, FaultKind::UnplugAfter);
@@ -88,6 +91,7 @@ TEST(Options, ReadsEveryOptionAndRejectsBadValues) {
         {"--time-scale", "0"},
         {"--scene", "galaxies"},
         {"--drift", "1"},
+        {"--drift-per-image", "1,"},
         {"--fault", "stall=3"},
         {"--fault", "surplus"},
         {"--fault", "unplug-after=-1"},

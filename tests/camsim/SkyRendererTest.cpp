@@ -140,6 +140,17 @@ TEST(MountModel, DriftPeriodicErrorAndUnknownDirections) {
     EXPECT_FALSE(m.applyMove(0x43, 100));
     EXPECT_EQ(m.moved().x, 0);
     EXPECT_EQ(m.moved().y, 0);
+
+    // The drift per image counts images, not seconds: the first image has
+    // none of it, the fourth three steps, however late it comes.
+    MountSettings perImage;
+    perImage.driftPerImageX = 1.5, perImage.driftPerImageY = -0.5;
+    const MountModel p(perImage);
+    for (double t : {0.0, 1.0, 500.0}) {
+        EXPECT_EQ(p.offsetAt(t, 1).x, 0) << t;
+        EXPECT_NEAR(p.offsetAt(t, 4).x, 4.5, 1e-9) << t;
+        EXPECT_NEAR(p.offsetAt(t, 4).y, -1.5, 1e-9) << t;
+    }
 }
 
 // The guiding loop closed on the mount model: a star drifting on the image is

@@ -92,8 +92,7 @@ TEST(ImageStats, MeanIsTruncatedAndHistogramScaledToTheFullestBin) {
 }
 
 TEST(ImageStats, EmptyMeasuredAreaGivesMeanZero) {
-    const std::pair<int, int> sizes[] = {{32, 100}, {100, 32}, {32, 32}, {10, 10}, {1, 1}, {0, 0}};
-    for (auto [w, h] : sizes) {
+    for (auto [w, h] : {std::pair{0, 0}, {0, 40}, {40, 0}}) {
         ImageBuffer image;
         fill(image, w, h, 40000);
         int mn = 0, mx = 0, mean = -1;
@@ -107,6 +106,32 @@ TEST(ImageStats, EmptyMeasuredAreaGivesMeanZero) {
     int mn = 0, mx = 0, mean = -1;
     noPixels.getStats(mn, mx, mean);
     EXPECT_EQ(mean, 0);
+}
+
+// A side of 32 pixels or fewer would leave nothing inside the border: it is
+// measured whole, while a longer side keeps its border.
+TEST(ImageStats, ShortSidesAreMeasuredWhole) {
+    const struct {
+        int w, h;
+        int x, y;      // a planted pixel
+        bool measured; // whether it counts
+        int samples;   // level samples taken
+    } cases[] = {
+        {32, 32, 0, 0, true, 32},   {32, 32, 31, 31, true, 32},  {10, 10, 9, 0, true, 10},
+        {1, 1, 0, 0, true, 1},      {32, 100, 0, 50, true, 48},  {32, 100, 5, 15, false, 48},
+        {100, 32, 50, 0, true, 40}, {100, 32, 15, 5, false, 40}, {33, 33, 0, 16, false, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " at " << c.x << "," << c.y);
+        ImageBuffer image;
+        fill(image, c.w, c.h, 1000);
+        image.pixels[c.y * c.w + c.x] = 60000;
+        int mn = 0, mx = 0, mean = 0;
+        image.getStats(mn, mx, mean);
+        EXPECT_EQ(mn, c.measured && c.w * c.h == 1 ? 60000 : 1000);
+        EXPECT_EQ(mx, c.measured ? 60000 : 1000);
+        EXPECT_EQ(int(image.stats.sampleCount), c.samples);
+        EXPECT_EQ(image.getHistogram()[60000 >> 8] != 0, c.measured);
+    }
 }
 
 TEST(ImageStats, FullFrameMatchesTheLiteralScan) {

@@ -14,6 +14,8 @@
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -189,17 +191,78 @@ TEST(SafeSave, FailedSavesLeaveThePreviousFileIntact) {
     EXPECT_EQ(pixelsOf(image), randomPixels(300 * 200, 4));
 }
 
+namespace {
+
+// A folder under /tmp that everyone can enter, holding a copy of this test
+// program and of the libraries it loads from the build tree, and a temporary
+// folder everyone can write: what a run as another user needs, wherever the
+// checkout sits (a private home or temporary folder nobody else can enter).
+class RunnableByAnyone {
+public:
+    RunnableByAnyone() {
+        namespace fs = std::filesystem;
+        char pattern[] = "/tmp/zermic-run-XXXXXX";
+        if (!::mkdtemp(pattern))
+            return;
+        root_ = pattern;
+        const fs::path exe = fs::read_symlink("/proc/self/exe");
+        const std::string buildTree = exe.parent_path().parent_path().string() + "/";
+        std::error_code ec;
+        fs::create_directory(root_ / "lib", ec);
+        fs::create_directory(root_ / "tmp", ec);
+        fs::copy_file(exe, program(), ec);
+        std::ifstream maps("/proc/self/maps");
+        for (std::string line; std::getline(maps, line);) {
+            const auto slash = line.find('/');
+            if (slash == std::string::npos)
+                continue;
+            const fs::path mapped = line.substr(slash);
+            if (mapped.string().rfind(buildTree, 0) == 0 && mapped != exe)
+                fs::copy_file(mapped, root_ / "lib" / mapped.filename(),
+                              fs::copy_options::skip_existing, ec);
+        }
+        for (const auto& e : fs::recursive_directory_iterator(root_, ec))
+            fs::permissions(e.path(), fs::perms::all, ec);
+        fs::permissions(root_,
+                        fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                            fs::perms::others_read | fs::perms::others_exec,
+                        ec);
+        fs::permissions(root_ / "tmp", fs::perms::sticky_bit, fs::perm_options::add, ec);
+        ready_ = fs::exists(program()) && fs::exists(root_ / "tmp");
+    }
+    ~RunnableByAnyone() {
+        std::error_code ec;
+        if (!root_.empty())
+            std::filesystem::remove_all(root_, ec);
+    }
+    bool ready() const { return ready_; }
+    std::filesystem::path program() const { return root_ / "test"; }
+    // env arguments that run the copy with its libraries and temporary folder.
+    QStringList command() const {
+        return {QStringLiteral("env"),
+                QString::fromStdString("LD_LIBRARY_PATH=" + (root_ / "lib").string()),
+                QString::fromStdString("TMPDIR=" + (root_ / "tmp").string()),
+                QString::fromStdString(program().string())};
+    }
+
+private:
+    std::filesystem::path root_;
+    bool ready_ = false;
+};
+
+} // namespace
+
 // The permission cases need an ordinary user: root writes everywhere. Under
-// root the test runs itself again as nobody.
+// root the test runs itself again as nobody, from a copy that user can reach.
 TEST(SafeSave, PermissionsOfFileAndFolderAsAnOrdinaryUser) {
     const char* self = "SafeSave.PermissionsOfFileAndFolderAsAnOrdinaryUser";
     if (::geteuid() == 0) {
+        const RunnableByAnyone copy;
+        ASSERT_TRUE(copy.ready());
         QString output;
-        const QString exe =
-            QString::fromStdString(std::filesystem::read_symlink("/proc/self/exe").string());
         QStringList args;
         args << QStringLiteral("--reuid=nobody") << QStringLiteral("--regid=nogroup")
-             << QStringLiteral("--clear-groups") << exe
+             << QStringLiteral("--clear-groups") << copy.command()
              << QStringLiteral("--gtest_filter=") + QString::fromLatin1(self);
         const int code = runProgram(QStringLiteral("setpriv"), args, &output);
         EXPECT_EQ(code, 0) << output.toStdString();

@@ -228,7 +228,7 @@ void CameraServer::finishExposure() {
     const auto middle =
         exposureEnd - std::chrono::duration_cast<Clock::duration>(
                           std::chrono::duration<double>(current.exposure * opt.timeScale / 2));
-    const Offset o = mount.offsetAt(simSeconds(middle));
+    const Offset o = mount.offsetAt(simSeconds(middle), imageNumber);
     readFocus();
     sky.render(current, state.readout(), o, imageNumber, image);
     outgoing.clear();

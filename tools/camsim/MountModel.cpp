@@ -35,10 +35,13 @@ bool MountModel::applyMove(std::uint8_t direction, int magnitude) {
     return true;
 }
 
-Offset MountModel::offsetAt(double seconds) const {
+Offset MountModel::offsetAt(double seconds, std::uint64_t image) const {
     Offset o = sum;
     o.x += settings.driftX * seconds;
     o.y += settings.driftY * seconds;
+    const double imagesBefore = image > 0 ? double(image - 1) : 0.0;
+    o.x += settings.driftPerImageX * imagesBefore;
+    o.y += settings.driftPerImageY * imagesBefore;
     if (settings.periodicAmplitude != 0 && settings.periodicPeriod > 0) {
         const double p =
             settings.periodicAmplitude * std::sin(2.0 * M_PI * seconds / settings.periodicPeriod);

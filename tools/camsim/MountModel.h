@@ -13,6 +13,10 @@ struct MountSettings {
     bool flip = false;       // second axis reversed
     double driftX = 0;       // pixels per second
     double driftY = 0;
+    // Drift that follows the images rather than the clock, so that a slow
+    // machine sees the same sky: pixels per image after the first.
+    double driftPerImageX = 0;
+    double driftPerImageY = 0;
     double periodicAmplitude = 0; // pixels, along the first axis
     double periodicPeriod = 0;    // seconds
 };
@@ -28,8 +32,9 @@ public:
     // Applies one move frame's direction byte (0x41, 0x42, 0x44, 0x48) and
     // magnitude. False for any other direction (nothing moves).
     bool applyMove(std::uint8_t direction, int magnitude);
-    // The shift of the sky at the given time (seconds since the start).
-    Offset offsetAt(double seconds) const;
+    // The shift of the sky at the given time (seconds since the start) for
+    // the image of that number (1 for the first).
+    Offset offsetAt(double seconds, std::uint64_t image = 1) const;
     Offset moved() const { return sum; }
 
 private:

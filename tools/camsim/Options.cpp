@@ -120,6 +120,9 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, std::string&
         } else if (name == "--drift") {
             ok = toPair(value, d, d2);
             o.mount.driftX = d, o.mount.driftY = d2;
+        } else if (name == "--drift-per-image") {
+            ok = toPair(value, d, d2);
+            o.mount.driftPerImageX = d, o.mount.driftPerImageY = d2;
         } else if (name == "--periodic") {
             ok = toPair(value, d, d2) && d2 > 0;
             o.mount.periodicAmplitude = d, o.mount.periodicPeriod = d2;
@@ -175,6 +178,7 @@ const char* usageText() {
            "  --mount-angle DEG      mount axes rotated on the image (default 0)\n"
            "  --mount-flip           second mount axis reversed\n"
            "  --drift X,Y            sky drift in pixels per second\n"
+           "  --drift-per-image X,Y  sky drift in pixels per image, whatever the clock\n"
            "  --periodic A,P         periodic error on the first axis: pixels, seconds\n"
            "  --fault KIND[=BYTES]   unplug-after=N, stall, surplus=N or garbage=N\n"
            "  --log FILE             one line per frame, image and move\n"
