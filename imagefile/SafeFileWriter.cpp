@@ -223,11 +223,18 @@ bool SafeFileWriter::commit() {
         ok = written >= 0 && ::ftruncate(::fileno(stream), written) == 0 && ok;
     }
     ok = ::fsync(::fileno(stream)) == 0 && ok;
+    // The lock goes with the file's last descriptor: a copy holds it until
+    // the file has its name, so that another process's sweep, which takes an
+    // unlocked file for a dead save's, never removes it on the way.
+    const int lockHolder = writingInPlace ? -1 : ::fcntl(::fileno(stream), F_DUPFD_CLOEXEC, 0);
     ok = std::fclose(stream) == 0 && ok;
     stream = nullptr;
     if (writingInPlace)
         return ok;
-    if (ok && publish()) {
+    const bool published = ok && publish();
+    if (lockHolder >= 0)
+        ::close(lockHolder);
+    if (published) {
         tempPath.clear();
         syncFolder(folderOf(targetPath));
         return true;

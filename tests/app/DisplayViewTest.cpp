@@ -427,6 +427,29 @@ TEST_F(DisplayView, ZoomKeepsThePixelUnderThePointerAndTheMarkerOnItsPixel) {
     EXPECT_EQ(serial(), mapped);
 }
 
+// Zoomed out, a slider's new levels reach the screen: the shrunk picture is
+// made again from the bitmap mapped again.
+TEST_F(DisplayView, ShrunkPictureFollowsTheSliders) {
+    ASSERT_TRUE(open(rampFile(400, 120)));
+    action(cmd::ZoomOut)->trigger();
+    ASSERT_EQ(view().zoomFactor(), 0.5);
+    const QImage before = screen();
+    const qint64 bitmap = serial();
+    QSlider* brightness = slider(CVisuPanel::BrightnessSlider);
+    brightness->setFocus();
+    QTest::keyClick(brightness, Qt::Key_Up);
+    const QImage after = screen();
+    EXPECT_EQ(serial(), bitmap);
+    EXPECT_NE(after, before);
+    const QImage shrunk =
+        view().displayBitmap().scaled(200, 60, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    int differences = 0;
+    for (int y = 0; y < 60; ++y)
+        for (int x = 0; x < 200; ++x)
+            differences += after.pixelColor(x, y) != shrunk.pixelColor(x, 59 - y);
+    EXPECT_EQ(differences, 0);
+}
+
 // The keys step the factor about the middle of the view; fitting shows the
 // whole image and keeps doing so as the window changes size.
 TEST_F(DisplayView, ZoomKeysAndFittingTheWindow) {

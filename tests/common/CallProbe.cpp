@@ -1,5 +1,6 @@
 #include "common/CallProbe.h"
 
+#include <cstdio>
 #include <dlfcn.h>
 #include <string>
 #include <unistd.h>
@@ -11,12 +12,25 @@ std::function<void(int)>& fsyncHook() {
     return hook;
 }
 
+std::function<void(const char*)>& renameHook() {
+    static std::function<void(const char*)> hook;
+    return hook;
+}
+
+template <class Call> Call realCall(const char* name) {
+    return reinterpret_cast<Call>(::dlsym(RTLD_NEXT, name));
+}
+
 } // namespace
 
 namespace call_probe {
 
 void onFsync(std::function<void(int fd)> hook) {
     fsyncHook() = std::move(hook);
+}
+
+void onRename(std::function<void(const char* from)> hook) {
+    renameHook() = std::move(hook);
 }
 
 std::string pathOf(int fd) {
@@ -29,9 +43,25 @@ std::string pathOf(int fd) {
 } // namespace call_probe
 
 extern "C" int fsync(int fd) {
-    using Fsync = int (*)(int);
-    static const Fsync real = reinterpret_cast<Fsync>(::dlsym(RTLD_NEXT, "fsync"));
+    static const auto real = realCall<int (*)(int)>("fsync");
     if (const std::function<void(int)>& hook = fsyncHook())
         hook(fd);
     return real(fd);
+}
+
+// Declared by the C library as throwing nothing.
+extern "C" int rename(const char* from, const char* to) noexcept {
+    static const auto real = realCall<int (*)(const char*, const char*)>("rename");
+    if (const std::function<void(const char*)>& hook = renameHook())
+        hook(from);
+    return real(from, to);
+}
+
+extern "C" int renameat2(int fromDir, const char* from, int toDir, const char* to,
+                         unsigned int flags) noexcept {
+    static const auto real =
+        realCall<int (*)(int, const char*, int, const char*, unsigned int)>("renameat2");
+    if (const std::function<void(const char*)>& hook = renameHook())
+        hook(from);
+    return real(fromDir, from, toDir, to, flags);
 }

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -397,6 +398,27 @@ TEST(SafeSave, TemporaryFilesOfDeadSavesGoWithTheNextSaveInTheirFolder) {
     EXPECT_EQ(saveFits(q(dir.file("c.fit")), image, 1), 0);
     EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{left[1], ".user.fit.kept", "c.fit"}))
         << "a temporary file still being written is left alone";
+}
+
+TEST(SafeSave, TemporaryFileIsLockedUntilItHasItsName) {
+    // Another process's sweep takes an unlocked temporary file for a dead
+    // save's: at the last step of a save, whether it replaces or not, a
+    // descriptor of its own must not get the lock.
+    TempDir dir;
+    ImageBuffer image;
+    fillImage(image, 2, 2, {1, 2, 3, 4});
+    std::vector<int> lockable; // -1: not opened
+    call_probe::onRename([&](const char* from) {
+        const int fd = ::open(from, O_RDONLY | O_CLOEXEC);
+        lockable.push_back(fd < 0 ? -1 : ::flock(fd, LOCK_EX | LOCK_NB) == 0);
+        if (fd >= 0)
+            ::close(fd);
+    });
+    EXPECT_EQ(saveFits(q(dir.file("a.fit")), image, 1), 0);
+    EXPECT_EQ(
+        saveFits(q(dir.file("b.fit")), image, 1, std::nullopt, SafeFileWriter::Existing::Keep), 0);
+    call_probe::onRename(nullptr);
+    EXPECT_EQ(lockable, (std::vector<int>{0, 0}));
 }
 
 TEST(SaveMessages, NameTheFile) {
