@@ -1,5 +1,5 @@
-// Window titles as the desktop shows them, read back from the X server: the
-// toolkit may change a title on its way there.
+// Windows as the desktop shows them, read back from the X server: the toolkit
+// may change a title on its way there, and a window manager frames windows.
 #include "AppFixture.h"
 #include "CommandIds.h"
 #include "GuideGraphPanel.h"
