@@ -180,8 +180,9 @@ TEST(FocusMeasure, StarsInSmallWindowsAndNearTheEdge) {
         FocusMeter meter;
         const FocusStar s = meter.starNear(image, int(c.x), int(c.y), 65535);
         ASSERT_EQ(s.found, c.found);
-        if (c.width < 32)
+        if (c.width < 32) {
             EXPECT_EQ(meter.brightestStar(image, 65535).found, c.found);
+        }
         if (!c.found)
             continue;
         EXPECT_NEAR(s.hfd / c.fwhm, 1.0, 0.05);
