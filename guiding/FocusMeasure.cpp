@@ -42,6 +42,18 @@ constexpr double kApertureShare = 0.625;
 constexpr double kAnnulusShare = 0.75;
 // A box is grown while the HFD exceeds this share of its half-size.
 constexpr double kHfdShareOfBox = 0.25;
+// A box the image's edge keeps from growing holds a star up to this share:
+// its annulus then starts 1.25 HFD out, where a Gaussian star is down to 1 %
+// of its peak.
+constexpr double kHfdShareOfCutBox = 0.6;
+// The smallest box's half-size: 9 x 9 pixels, most of them sky.
+constexpr int kLeastBoxHalf = 4;
+
+// The half-size, at most h, of the box about (x, y) that lies in the image;
+// negative when (x, y) is outside.
+int roomWithin(const ImageBuffer& image, int x, int y, int h) {
+    return std::min({h, x, image.width - 1 - x, y, image.height - 1 - y});
+}
 
 constexpr int kClipPasses = 4;
 constexpr double kClipSigmas = 3.0;
@@ -284,15 +296,15 @@ FocusMeter::FocusMeter() {
 FocusStar FocusMeter::measureInBox(const ImageBuffer& image, int x, int y, int h,
                                    unsigned short saturation) {
     FocusStar star;
-    if (!image.pixels || image.width < 1 || image.height < 1 || h < 2)
+    if (!image.pixels)
         return star;
-    GuideZone box;
-    box.left = std::max(x - h, 0);
-    box.right = std::min(x + h, image.width - 1);
-    box.top = std::max(y - h, 0);
-    box.bottom = std::min(y + h, image.height - 1);
-    if (box.right - box.left < 4 || box.bottom - box.top < 4)
+    // A box cut by the image's edge would take the sky from one side only and
+    // lose the light beyond the edge: it shrinks about the star instead, as a
+    // window of a few pixels around the star needs.
+    h = roomWithin(image, x, y, h);
+    if (h < kLeastBoxHalf)
         return star;
+    const GuideZone box{x - h, x + h, y - h, y + h};
     const double aperture = kApertureShare * h;
     const double annulus = kAnnulusShare * h;
 
@@ -433,6 +445,11 @@ FocusStar FocusMeter::measure(const ImageBuffer& image, int x, int y, unsigned s
         const FocusStar s = measureInBox(image, x, y, h, saturation);
         if (!s.found)
             break;
+        // Where the image leaves no room to grow, a star this wide lights
+        // the sky's annulus: no figure rather than a wrong one.
+        const int room = roomWithin(image, x, y, h);
+        if (room < h)
+            return s.hfd <= kHfdShareOfCutBox * room ? s : FocusStar{};
         best = s;
         if (s.hfd <= kHfdShareOfBox * h)
             break;

@@ -44,7 +44,8 @@ public:
     FocusMeter();
 
     // The star around (x, y): measured in a box centred there, grown as the
-    // star needs. A pixel at `saturation` or above counts as clipped.
+    // star needs; nothing when the image's edge leaves too little sky around
+    // it. A pixel at `saturation` or above counts as clipped.
     FocusStar measure(const ImageBuffer& image, int x, int y, unsigned short saturation);
 
     // The star whose core is brightest within kMarkerReach of (x, y),
@@ -57,7 +58,8 @@ public:
     // lone hot pixel never outranks a star.
     FocusStar brightestStar(const ImageBuffer& image, unsigned short saturation);
 
-    // Measurement in one box of half-size h around (x, y), without growing it.
+    // Measurement in one box of half-size h around (x, y), without growing it;
+    // the box shrinks about (x, y) to lie within the image.
     FocusStar measureInBox(const ImageBuffer& image, int x, int y, int h,
                            unsigned short saturation);
 

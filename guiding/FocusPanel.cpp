@@ -2,6 +2,7 @@
 
 #include "CameraProtocol.h"
 #include "ImageBuffer.h"
+#include "NightVision.h"
 
 #include <QEvent>
 #include <QFrame>
@@ -19,6 +20,9 @@ const QColor kScaleText(150, 150, 150);
 const QColor kCurve(80, 160, 255);
 const QColor kSaturatedPoint(255, 140, 0);
 const QColor kBest(0, 220, 0);
+// Night vision lets only red through: there the best image's mark is the
+// brightest red, above the dimmer curve.
+const QColor kNightBest(255, 0, 0);
 const QColor kWarning(200, 0, 0);
 
 // The plot's top stands this far above the widest HFD held.
@@ -228,9 +232,10 @@ void CFocusPanel::onPaint(QPainter& painter) {
     painter.setRenderHint(QPainter::Antialiasing, true);
     if (best >= 0) {
         const double y = yOf(points.at(best).hfd);
-        painter.setPen(QPen(kBest, 1, Qt::DashLine));
+        const QColor mark = nightVision() ? kNightBest : kBest;
+        painter.setPen(QPen(mark, 1, Qt::DashLine));
         painter.drawLine(QPointF(area.left(), y), QPointF(area.right(), y));
-        painter.setPen(QPen(kBest, 2));
+        painter.setPen(QPen(mark, 2));
         painter.drawEllipse(QPointF(xOf(best), y), 5, 5);
         painter.drawText(QPointF(area.right() - 60, std::max(y - 4, area.top() + text)),
                          twoDecimals(points.at(best).hfd));

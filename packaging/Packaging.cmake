@@ -56,7 +56,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # are found through the programs' run paths inside the package.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The driver is started by indiserver; a machine may use only the program.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS indi-bin)
+# The toolkit's own texts (file dialogs, standard buttons) are French only with
+# its translations.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "indi-bin, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "serial-port astronomical CCD camera: capture, guiding, INDI driver
 Zermic drives an astronomical CCD camera on a serial port: single images,

@@ -38,7 +38,8 @@ struct WindowPlacement::Field {
 
 namespace {
 constexpr WindowPlacement::Field kX{"x", kUnset}, kY{"y", kUnset}, kWidth{"largeur", 0},
-    kHeight{"hauteur", 0}, kShown{"visible", 1}, kMaximised{"maximisee", 0};
+    kHeight{"hauteur", 0}, kShown{"visible", 1}, kMaximised{"maximisee", 0},
+    kBorderLeft{"bord_gauche", 0}, kBorderTop{"bord_haut", 0};
 } // namespace
 
 QRect keptOnScreens(const QRect& frame, const QList<QRect>& screens) {
@@ -81,8 +82,12 @@ std::optional<bool> WindowPlacement::restore(QWidget* window) {
     if (size.width() <= 0 || size.height() <= 0)
         size = window->size();
     const QRect kept = keptOnScreens(QRect(QPoint(x, y), size), screenAreas());
-    window->resize(kept.size());
-    window->move(kept.topLeft());
+    // The window itself is placed, inside its frame: a frame's place would be
+    // taken for the window's own by a window the toolkit has already made but
+    // the desktop has not framed yet, which then came back a title bar higher
+    // at every start.
+    const QPoint border(read(kBorderLeft), read(kBorderTop));
+    window->setGeometry(QRect(kept.topLeft() + border, kept.size()));
     seen = true;
     return read(kShown) != 0;
 }
@@ -97,10 +102,13 @@ void WindowPlacement::save(const QWidget* window, bool shown) {
     const bool max = window->isMaximized();
     // A maximised window keeps the place it had before, to come back to it.
     if (!max) {
+        const QRect inside = window->geometry();
         write(kX, window->x());
         write(kY, window->y());
-        write(kWidth, window->width());
-        write(kHeight, window->height());
+        write(kWidth, inside.width());
+        write(kHeight, inside.height());
+        write(kBorderLeft, inside.x() - window->x());
+        write(kBorderTop, inside.y() - window->y());
     }
     write(kMaximised, max ? 1 : 0);
     write(kShown, shown ? 1 : 0);

@@ -8,9 +8,10 @@
 
 class QWidget;
 
-// Where a top-level window was left — position, size, shown or hidden,
-// maximised — kept in the settings store (section "Fenetres", keys prefixed
-// with the window's name) and given back at the next start.
+// Where a top-level window was left — position of its frame, size, where it
+// sits in its frame, shown or hidden, maximised — kept in the settings store
+// (section "Fenetres", keys prefixed with the window's name) and given back at
+// the next start.
 class WindowPlacement {
 public:
     explicit WindowPlacement(QString name);

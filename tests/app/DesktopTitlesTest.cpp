@@ -1,5 +1,5 @@
-// Window titles as the desktop shows them, read back from the X server: the
-// toolkit may change a title on its way there.
+// Windows as the desktop shows them, read back from the X server: the toolkit
+// may change a title on its way there, and a window manager frames windows.
 #include "AppFixture.h"
 #include "CommandIds.h"
 #include "GuideGraphPanel.h"
@@ -87,6 +87,32 @@ TEST_F(AppFixture, EveryWindowShowsExactlyItsOwnTitle) {
         {"CSerialPortDlg", "Port série"},
     };
     EXPECT_EQ(shown, expected);
+}
+
+// Framed by the window manager, the main window and a panel come back exactly
+// where the user left them, start after start.
+TEST_F(AppFixture, WindowsComeBackWhereLeftOnTheDesktop) {
+    auto panel = [this] { return view().visuPanel()->window(); };
+    auto placed = [&](QPoint main, QPoint side) {
+        return QTest::qWaitFor([&] { return frame().pos() == main && panel()->pos() == side; },
+                               10000);
+    };
+    ASSERT_TRUE(start());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame()));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(panel()));
+    frame().move(120, 90);
+    panel()->move(700, 200);
+    ASSERT_TRUE(placed(QPoint(120, 90), QPoint(700, 200)));
+    const QRect main = frame().geometry(), side = panel()->geometry();
+    ASSERT_NE(main.topLeft(), frame().pos()) << "no frame around the window";
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE(run);
+        restart();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame()));
+        EXPECT_TRUE(placed(QPoint(120, 90), QPoint(700, 200)));
+        EXPECT_EQ(frame().geometry(), main);
+        EXPECT_EQ(panel()->geometry(), side);
+    }
 }
 
 int main(int argc, char** argv) {

@@ -4,9 +4,13 @@
 
 #include "CameraProtocol.h"
 #include "FocusPanel.h"
+#include "NightVision.h"
 #include "common/TempDir.h"
 
 #include <QFile>
+#include <QFrame>
+
+#include <algorithm>
 
 namespace {
 
@@ -79,6 +83,16 @@ TEST_F(FocusWalk, WiderAwayFromFocusAndTheBestImageMarked) {
         for (int x = 0; x < shot.width() && !marked; ++x)
             marked = (shot.pixel(x, y) & 0xFFFFFF) == 0x00DC00;
     EXPECT_TRUE(marked);
+    // At night, when only red shows, the mark is the plot's brightest red.
+    setNightVision(true);
+    const auto* plot = findControlAs<QFrame>(panel().window(), CFocusPanel::PlotFrame);
+    const QImage night = panel().window()->grab(plot->geometry().adjusted(1, 1, -1, -1)).toImage();
+    setNightVision(false);
+    int brightest = 0;
+    for (int y = 0; y < night.height(); ++y)
+        for (int x = 0; x < night.width(); ++x)
+            brightest = std::max(brightest, qRed(night.pixel(x, y)));
+    EXPECT_EQ(brightest, 255);
 
     // Hidden, the panel leaves the images alone.
     const int held = h.size();

@@ -45,8 +45,9 @@ double fluxForPeak(double fwhm, double peak) {
 // (The simulated camera's 8-bit samples hold a 2-pixel star to about a
 // thousand electrons, whose own shot noise moves its widths by 4 %: its
 // images check what the program shows, not the measurement's accuracy.)
-void renderStar(ImageBuffer& image, double x, double y, double fwhm, std::uint32_t seed) {
-    makeImage(image, 160, 140);
+void renderStar(ImageBuffer& image, double x, double y, double fwhm, std::uint32_t seed,
+                int width = 160, int height = 140) {
+    makeImage(image, width, height);
     addGaussianStar(image, x, y, fwhm, fluxForPeak(fwhm, 20000));
     std::mt19937 gen(seed);
     std::normal_distribution<double> unit;
@@ -154,4 +155,39 @@ TEST(FocusMeasure, NoStarFoundInSkyAlone) {
     makeImage(image, 12, 12, 500);
     addGaussianStar(image, 6, 6, 8.0, 1e6);
     EXPECT_FALSE(meter.measure(image, 6, 6, 65535).found);
+}
+
+// Windows of a few pixels around a star, and stars near a large image's edge:
+// the box shrinks about the star; a star too wide for the room left has no
+// figures rather than wrong ones.
+TEST(FocusMeasure, StarsInSmallWindowsAndNearTheEdge) {
+    const struct {
+        int width, height;
+        double x, y, fwhm;
+        bool found;
+    } cases[] = {
+        {12, 12, 5.7, 5.4, 2.5, true},      {16, 16, 7.3, 7.8, 3.0, true},
+        {24, 20, 11.6, 9.2, 4.5, true},     {160, 140, 9.4, 70.3, 3.0, true},
+        {160, 140, 80.5, 131.2, 4.0, true}, {16, 16, 7.5, 7.5, 8.0, false},
+        {160, 140, 5.2, 70.0, 6.0, false},
+    };
+    std::uint32_t seed = 100;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << " x " << c.height << ", FWHM " << c.fwhm
+                                        << " at " << c.x << ", " << c.y);
+        ImageBuffer image;
+        renderStar(image, c.x, c.y, c.fwhm, ++seed, c.width, c.height);
+        FocusMeter meter;
+        const FocusStar s = meter.starNear(image, int(c.x), int(c.y), 65535);
+        ASSERT_EQ(s.found, c.found);
+        if (c.width < 32) {
+            EXPECT_EQ(meter.brightestStar(image, 65535).found, c.found);
+        }
+        if (!c.found)
+            continue;
+        EXPECT_NEAR(s.hfd / c.fwhm, 1.0, 0.05);
+        EXPECT_NEAR(s.fwhm / c.fwhm, 1.0, 0.05);
+        EXPECT_NEAR(s.x, c.x, 0.05);
+        EXPECT_NEAR(s.y, c.y, 0.05);
+    }
 }

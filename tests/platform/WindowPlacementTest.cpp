@@ -60,6 +60,8 @@ TEST(WindowPlacement, PanelComesBackWhereAndAsTheUserLeftIt) {
         ASSERT_TRUE(again.create(0, 0, !leftShown));
         EXPECT_TRUE(again.placeRestored());
         EXPECT_EQ(again.isVisible(), leftShown);
+        // Where it shows, framed.
+        again.show();
         EXPECT_EQ(again.window()->pos(), QPoint(210, 130));
     }
 }
