@@ -362,9 +362,20 @@ void KovrelCcd::disconnectCamera() {
         updateProperties();
 }
 
-void KovrelCcd::endPulse(INDI_EQ_AXIS axis, IPState state) {
+void KovrelCcd::forgetPulse(INDI_EQ_AXIS axis) {
     guideTimers[axis].stop();
-    std::erase_if(pulses, [axis](const auto& p) { return p.second.axis == axis; });
+    // A move still waiting behind an image transfer is taken back: the mount
+    // never gets a pulse that was replaced or ended.
+    std::erase_if(pulses, [this, axis](const auto& p) {
+        if (p.second.axis != axis)
+            return false;
+        worker->withdrawMove(p.first);
+        return true;
+    });
+}
+
+void KovrelCcd::endPulse(INDI_EQ_AXIS axis, IPState state) {
+    forgetPulse(axis);
     INDI::PropertyNumber guide = getNumber(guideName(axis));
     if (!guide.isValid())
         return;
@@ -550,8 +561,7 @@ void KovrelCcd::pulse(INDI_EQ_AXIS axis, const double values[], char* names[], i
         return;
     }
     // A new pulse on an axis replaces the one still running there.
-    guideTimers[axis].stop();
-    std::erase_if(pulses, [axis](const auto& p) { return p.second.axis == axis; });
+    forgetPulse(axis);
     guide[0].setValue(0);
     guide[1].setValue(0);
     element->setValue(ms);

@@ -58,6 +58,8 @@ private:
     // element's range or, where it must be, not whole.
     bool refuseNumbers(const char* name, const double values[], char* names[], int n);
     void pulse(INDI_EQ_AXIS axis, const double values[], char* names[], int n);
+    // Stops the axis's pulse; a move of it not yet sent never goes out.
+    void forgetPulse(INDI_EQ_AXIS axis);
     // Forgets the axis's pulse and shows the property in `state`, values zero.
     void endPulse(INDI_EQ_AXIS axis, IPState state);
     // At a disconnection: a pulse whose move went out ends Idle, one still
