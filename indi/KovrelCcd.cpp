@@ -310,6 +310,11 @@ bool KovrelCcd::ISNewSwitch(const char* dev, const char* name, ISState* states, 
             connectCamera();
         else if (on && !std::strcmp(on, "DISCONNECT"))
             disconnectCamera();
+        else {
+            // Nothing asked: the client still gets the connection as it stands.
+            LOG_WARN("Demande de connexion sans choix : rien n'est changé");
+            getSwitch("CONNECTION").apply();
+        }
         return true;
     }
     // Written by earlier versions' configurations; this line has neither.

@@ -272,6 +272,10 @@ TEST(IndiClient, ReconnectionDuringAnExposureAnswersAtOnce) {
     const std::size_t connecting = s.client.updates("CONNECTION").size();
     EXPECT_LT(roundTrip("CONNECTION", [&] { s.client.setSwitch("CONNECTION", "CONNECT"); }), 2.0);
     EXPECT_EQ(s.client.updates("CONNECTION").back().state, IPS_BUSY);
+    // No switch on: answered with the connection as it stands.
+    EXPECT_LT(roundTrip("CONNECTION", [&] { s.client.setSwitch("CONNECTION", ""); }), 2.0);
+    EXPECT_EQ(s.client.updates("CONNECTION").back().state, IPS_BUSY);
+    EXPECT_EQ(s.client.updates("CONNECTION").back().values, (std::vector<double>{1, 0}));
     EXPECT_LT(roundTrip("POLLING_PERIOD",
                         [&] { s.client.setNumber("POLLING_PERIOD", "PERIOD_MS", 900); }),
               2.0);
