@@ -267,6 +267,8 @@ bool KovrelCcd::ISNewNumber(const char* dev, const char* name, double values[], 
                             int n) {
     if (!dev || std::strcmp(dev, getDeviceName()))
         return INDI::CCD::ISNewNumber(dev, name, values, names, n);
+    if (!std::strcmp(name, settingsNP.name))
+        n = takeOldSettings(values, names, n);
     if (refuseNumbers(name, values, names, n))
         return true;
     if (!std::strcmp(name, PrimaryCCD.getCCDInfo()->name)) {
@@ -293,6 +295,22 @@ bool KovrelCcd::ISNewNumber(const char* dev, const char* name, double values[], 
         return true;
     }
     return INDI::CCD::ISNewNumber(dev, name, values, names, n);
+}
+
+int KovrelCcd::takeOldSettings(double values[], char* names[], int n) {
+    int kept = 0;
+    for (int i = 0; i < n; ++i) {
+        const char* to = !std::strcmp(names[i], gainN[0].name)     ? gainNP.name
+                         : !std::strcmp(names[i], offsetN[0].name) ? offsetNP.name
+                                                                   : nullptr;
+        if (to) {
+            ISNewNumber(getDeviceName(), to, &values[i], &names[i], 1);
+        } else {
+            values[kept] = values[i];
+            names[kept++] = names[i];
+        }
+    }
+    return kept;
 }
 
 bool KovrelCcd::ISNewSwitch(const char* dev, const char* name, ISState* states, char* names[],

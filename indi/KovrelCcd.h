@@ -57,6 +57,10 @@ private:
     // Refuses (Alert and a message) a number that is not finite, off its
     // element's range or, where it must be, not whole.
     bool refuseNumbers(const char* name, const double values[], char* names[], int n);
+    // Configurations saved before CCD_GAIN and CCD_OFFSET kept gain and offset
+    // in KOVREL_SETTINGS: they go to their own properties; the members left
+    // are moved to the front and counted.
+    int takeOldSettings(double values[], char* names[], int n);
     void pulse(INDI_EQ_AXIS axis, const double values[], char* names[], int n);
     // Stops the axis's pulse; a move of it not yet sent never goes out.
     void forgetPulse(INDI_EQ_AXIS axis);

@@ -154,6 +154,28 @@ TEST(IndiClient, ConnectionWithConfigurationLoadKeepsEveryProperty) {
     for (const auto& [name, count] : defined)
         EXPECT_GT(s.client.members(name), 0) << name << " has no members";
     EXPECT_EQ(s.rig.log().find("no valid members"), std::string::npos) << s.rig.log();
+
+    // The earlier driver kept gain and offset among the camera's settings.
+    const std::string config = s.rig.home() + "/.indi/Kovrel CCD_config.xml";
+    ASSERT_TRUE(exists(config));
+    std::ofstream(config) << "<INDIDriver>\n"
+                             "<newNumberVector device='Kovrel CCD' name='KOVREL_SETTINGS'>\n"
+                             "  <oneNumber name='GAIN'>17</oneNumber>\n"
+                             "  <oneNumber name='OFFSET'>7</oneNumber>\n"
+                             "  <oneNumber name='TIME_BASE'>60</oneNumber>\n"
+                             "</newNumberVector>\n"
+                             "</INDIDriver>\n";
+    const std::size_t connection = s.client.updates("CONNECTION").size();
+    s.client.setSwitch("CONNECTION", "DISCONNECT");
+    ASSERT_GE(s.client.waitState("CONNECTION", IPS_IDLE, 5000, connection), 0);
+    const std::size_t settings = s.client.updates("KOVREL_SETTINGS").size();
+    ASSERT_TRUE(s.connect());
+    EXPECT_GE(s.client.waitUpdate("CCD_GAIN", saved({17}), 5000), 0);
+    EXPECT_GE(s.client.waitUpdate("CCD_OFFSET", saved({7}), 5000), 0);
+    EXPECT_GE(s.client.waitUpdate("KOVREL_SETTINGS", saved({60}), 5000, settings), 0);
+    const auto kept = s.client.updates("KOVREL_SETTINGS");
+    for (std::size_t i = settings; i < kept.size(); ++i)
+        EXPECT_NE(kept[i].state, IPS_ALERT);
 }
 
 // After a bias, the countdown of a 3 s exposure ticks a few times a second;
