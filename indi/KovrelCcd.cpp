@@ -338,6 +338,11 @@ bool KovrelCcd::ISNewSwitch(const char* dev, const char* name, ISState* states, 
     // Written by earlier versions' configurations; this line has neither.
     if (!std::strcmp(name, "DEVICE_BAUD_RATE") || !std::strcmp(name, "DEVICE_AUTO_SEARCH"))
         return true;
+    // libindi's own handler sets the frame type, which goes into the header.
+    if (!std::strcmp(name, "CCD_FRAME_TYPE")) {
+        const auto chip = lockChip();
+        return INDI::CCD::ISNewSwitch(dev, name, states, names, n);
+    }
     if (!std::strcmp(name, FastExposureToggleSP.name)) {
         const char* on = IUFindOnSwitchName(states, names, n);
         if (on && !std::strcmp(on, FastExposureToggleS[INDI_ENABLED].name)) {
@@ -422,7 +427,10 @@ void KovrelCcd::endPulses(IPState state) {
 void KovrelCcd::applyPixelSize() {
     // The pixel size only: frame and binning stay as the client set them.
     const double size = pixelSizeN[0].value;
-    PrimaryCCD.setPixelSize(size, size);
+    {
+        const auto chip = lockChip();
+        PrimaryCCD.setPixelSize(size, size);
+    }
     IDSetNumber(PrimaryCCD.getCCDInfo(), nullptr);
 }
 
@@ -472,6 +480,7 @@ bool KovrelCcd::UpdateCCDFrame(int x, int y, int w, int h) {
         LOG_ERROR(m);
         return false;
     }
+    const auto chip = lockChip();
     PrimaryCCD.setFrame(x, y, w, h);
     return true;
 }
@@ -496,6 +505,7 @@ bool KovrelCcd::UpdateCCDBin(int hor, int ver) {
         LOG_ERROR(m);
         return false;
     }
+    const auto chip = lockChip();
     PrimaryCCD.setBin(hor, ver);
     return true;
 }
@@ -511,7 +521,10 @@ bool KovrelCcd::StartExposure(float duration) {
         LOGF_INFO("Pose de %.3f s pour %.2f s demandées : ce que permet la base de temps pour "
                   "cette largeur",
                   exposureSeconds, requested);
-    PrimaryCCD.setExposureDuration(exposureSeconds);
+    {
+        const auto chip = lockChip();
+        PrimaryCCD.setExposureDuration(exposureSeconds);
+    }
     exposureJob = ++nextJob;
     exposureStarted = false;
     InExposure = true;
@@ -605,9 +618,25 @@ void KovrelCcd::GuideComplete(INDI_EQ_AXIS axis) {
     INDI::CCD::GuideComplete(axis);
 }
 
+std::unique_lock<std::mutex> KovrelCcd::lockChip() {
+    {
+        std::unique_lock<std::mutex> lock(headerMutex);
+        // Bounded: an upload that fails before its header never gets there.
+        headerRead.wait_for(lock, std::chrono::seconds(2), [this] { return !headerPending; });
+        headerPending = false;
+    }
+    return std::unique_lock<std::mutex>(ccdBufferLock);
+}
+
 void KovrelCcd::addFITSKeywords(INDI::CCDChip* chip) {
+    // Runs on libindi's upload thread, which holds ccdBufferLock and has
+    // copied what it reads before taking it.
+    {
+        std::lock_guard<std::mutex> lock(headerMutex);
+        headerPending = false;
+    }
+    headerRead.notify_all();
     INDI::CCD::addFITSKeywords(chip);
-    // Runs on libindi's upload thread, which holds ccdBufferLock.
     fitsfile* fptr = *chip->fitsFilePointer();
     int status = 0;
     int x0 = imagePrm.img_x0, y0 = imagePrm.img_y0;
@@ -634,7 +663,7 @@ void KovrelCcd::deliverImage(CameraWorker::Event& e) {
     InExposure = false;
     countdown.stop();
     {
-        std::lock_guard<std::mutex> guard(ccdBufferLock);
+        const auto chip = lockChip();
         imagePrm = e.prm;
         // The FITS takes its size from the chip's frame: make it the image's.
         const int b = e.prm.binning;
@@ -651,6 +680,10 @@ void KovrelCcd::deliverImage(CameraWorker::Event& e) {
     // EXPTIME and DATE-OBS were set when the camera started: setting the
     // duration again would date the image from its arrival.
     PrimaryCCD.setExposureLeft(0);
+    if (!std::strcmp(PrimaryCCD.getImageExtension(), "fits")) {
+        std::lock_guard<std::mutex> lock(headerMutex);
+        headerPending = true;
+    }
     ExposureComplete(&PrimaryCCD);
 }
 
@@ -684,7 +717,10 @@ void KovrelCcd::handleEvent(CameraWorker::Event& e) {
         exposureStarted = true;
         exposureStart = e.time;
         // DATE-OBS: when the request left, not when the client asked.
-        PrimaryCCD.setExposureDuration(exposureSeconds);
+        {
+            const auto chip = lockChip();
+            PrimaryCCD.setExposureDuration(exposureSeconds);
+        }
         break;
     case Kind::ImageReady:
         if (e.job == exposureJob)

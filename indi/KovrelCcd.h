@@ -7,8 +7,10 @@
 #include <indiccd.h>
 #include <inditimer.h>
 
+#include <condition_variable>
 #include <map>
 #include <memory>
+#include <mutex>
 
 namespace Connection {
 class Serial;
@@ -73,6 +75,10 @@ private:
     AcqPrm record() const;
     bool refuseWhileExposing();
     void applyPixelSize();
+    // libindi's upload thread copies the chip's duration, frame and binning
+    // before it takes ccdBufferLock, and reads the rest under it: they change
+    // only once it has its copies, under the lock returned.
+    std::unique_lock<std::mutex> lockChip();
 
     int wakeFd = -1;
     std::unique_ptr<CameraWorker> worker;
@@ -92,6 +98,10 @@ private:
     INDI::Timer guideTimers[2];
     // The settings of the image being delivered (FITS header), under ccdBufferLock.
     AcqPrm imagePrm;
+    // An image handed to libindi whose upload thread has not yet reached its header.
+    bool headerPending = false;
+    std::mutex headerMutex;
+    std::condition_variable headerRead;
 
     INumber gainN[1];
     INumberVectorProperty gainNP;
