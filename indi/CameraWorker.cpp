@@ -97,6 +97,11 @@ void CameraWorker::move(int id, kovrel_indi::Move m) {
     queue(moves, j);
 }
 
+void CameraWorker::withdrawMove(int id) {
+    std::lock_guard<std::mutex> lock(mutex);
+    std::erase_if(moves, [id](const Job& j) { return j.id == id; });
+}
+
 bool CameraWorker::busy() const {
     std::lock_guard<std::mutex> lock(mutex);
     return running || !jobs.empty() || !moves.empty();

@@ -62,6 +62,9 @@ public:
     // Drops the exposures still queued; the one the camera makes cannot be stopped.
     void dropExposures();
     void move(int job, kovrel_indi::Move m);
+    // Takes back a move still waiting behind an image transfer; one already
+    // on its way goes out all the same.
+    void withdrawMove(int job);
     // True while a job runs or waits.
     bool busy() const;
 

@@ -267,6 +267,8 @@ bool KovrelCcd::ISNewNumber(const char* dev, const char* name, double values[], 
                             int n) {
     if (!dev || std::strcmp(dev, getDeviceName()))
         return INDI::CCD::ISNewNumber(dev, name, values, names, n);
+    if (!std::strcmp(name, settingsNP.name))
+        n = takeOldSettings(values, names, n);
     if (refuseNumbers(name, values, names, n))
         return true;
     if (!std::strcmp(name, PrimaryCCD.getCCDInfo()->name)) {
@@ -295,6 +297,22 @@ bool KovrelCcd::ISNewNumber(const char* dev, const char* name, double values[], 
     return INDI::CCD::ISNewNumber(dev, name, values, names, n);
 }
 
+int KovrelCcd::takeOldSettings(double values[], char* names[], int n) {
+    int kept = 0;
+    for (int i = 0; i < n; ++i) {
+        const char* to = !std::strcmp(names[i], gainN[0].name)     ? gainNP.name
+                         : !std::strcmp(names[i], offsetN[0].name) ? offsetNP.name
+                                                                   : nullptr;
+        if (to) {
+            ISNewNumber(getDeviceName(), to, &values[i], &names[i], 1);
+        } else {
+            values[kept] = values[i];
+            names[kept++] = names[i];
+        }
+    }
+    return kept;
+}
+
 bool KovrelCcd::ISNewSwitch(const char* dev, const char* name, ISState* states, char* names[],
                             int n) {
     if (!dev || std::strcmp(dev, getDeviceName()))
@@ -310,11 +328,21 @@ bool KovrelCcd::ISNewSwitch(const char* dev, const char* name, ISState* states, 
             connectCamera();
         else if (on && !std::strcmp(on, "DISCONNECT"))
             disconnectCamera();
+        else {
+            // Nothing asked: the client still gets the connection as it stands.
+            LOG_WARN("Demande de connexion sans choix : rien n'est changé");
+            getSwitch("CONNECTION").apply();
+        }
         return true;
     }
     // Written by earlier versions' configurations; this line has neither.
     if (!std::strcmp(name, "DEVICE_BAUD_RATE") || !std::strcmp(name, "DEVICE_AUTO_SEARCH"))
         return true;
+    // libindi's own handler sets the frame type, which goes into the header.
+    if (!std::strcmp(name, "CCD_FRAME_TYPE")) {
+        const auto chip = lockChip();
+        return INDI::CCD::ISNewSwitch(dev, name, states, names, n);
+    }
     if (!std::strcmp(name, FastExposureToggleSP.name)) {
         const char* on = IUFindOnSwitchName(states, names, n);
         if (on && !std::strcmp(on, FastExposureToggleS[INDI_ENABLED].name)) {
@@ -362,9 +390,20 @@ void KovrelCcd::disconnectCamera() {
         updateProperties();
 }
 
-void KovrelCcd::endPulse(INDI_EQ_AXIS axis, IPState state) {
+void KovrelCcd::forgetPulse(INDI_EQ_AXIS axis) {
     guideTimers[axis].stop();
-    std::erase_if(pulses, [axis](const auto& p) { return p.second.axis == axis; });
+    // A move still waiting behind an image transfer is taken back: the mount
+    // never gets a pulse that was replaced or ended.
+    std::erase_if(pulses, [this, axis](const auto& p) {
+        if (p.second.axis != axis)
+            return false;
+        worker->withdrawMove(p.first);
+        return true;
+    });
+}
+
+void KovrelCcd::endPulse(INDI_EQ_AXIS axis, IPState state) {
+    forgetPulse(axis);
     INDI::PropertyNumber guide = getNumber(guideName(axis));
     if (!guide.isValid())
         return;
@@ -388,7 +427,10 @@ void KovrelCcd::endPulses(IPState state) {
 void KovrelCcd::applyPixelSize() {
     // The pixel size only: frame and binning stay as the client set them.
     const double size = pixelSizeN[0].value;
-    PrimaryCCD.setPixelSize(size, size);
+    {
+        const auto chip = lockChip();
+        PrimaryCCD.setPixelSize(size, size);
+    }
     IDSetNumber(PrimaryCCD.getCCDInfo(), nullptr);
 }
 
@@ -438,6 +480,7 @@ bool KovrelCcd::UpdateCCDFrame(int x, int y, int w, int h) {
         LOG_ERROR(m);
         return false;
     }
+    const auto chip = lockChip();
     PrimaryCCD.setFrame(x, y, w, h);
     return true;
 }
@@ -462,6 +505,7 @@ bool KovrelCcd::UpdateCCDBin(int hor, int ver) {
         LOG_ERROR(m);
         return false;
     }
+    const auto chip = lockChip();
     PrimaryCCD.setBin(hor, ver);
     return true;
 }
@@ -477,7 +521,10 @@ bool KovrelCcd::StartExposure(float duration) {
         LOGF_INFO("Pose de %.3f s pour %.2f s demandées : ce que permet la base de temps pour "
                   "cette largeur",
                   exposureSeconds, requested);
-    PrimaryCCD.setExposureDuration(exposureSeconds);
+    {
+        const auto chip = lockChip();
+        PrimaryCCD.setExposureDuration(exposureSeconds);
+    }
     exposureJob = ++nextJob;
     exposureStarted = false;
     InExposure = true;
@@ -550,8 +597,7 @@ void KovrelCcd::pulse(INDI_EQ_AXIS axis, const double values[], char* names[], i
         return;
     }
     // A new pulse on an axis replaces the one still running there.
-    guideTimers[axis].stop();
-    std::erase_if(pulses, [axis](const auto& p) { return p.second.axis == axis; });
+    forgetPulse(axis);
     guide[0].setValue(0);
     guide[1].setValue(0);
     element->setValue(ms);
@@ -572,9 +618,25 @@ void KovrelCcd::GuideComplete(INDI_EQ_AXIS axis) {
     INDI::CCD::GuideComplete(axis);
 }
 
+std::unique_lock<std::mutex> KovrelCcd::lockChip() {
+    {
+        std::unique_lock<std::mutex> lock(headerMutex);
+        // Bounded: an upload that fails before its header never gets there.
+        headerRead.wait_for(lock, std::chrono::seconds(2), [this] { return !headerPending; });
+        headerPending = false;
+    }
+    return std::unique_lock<std::mutex>(ccdBufferLock);
+}
+
 void KovrelCcd::addFITSKeywords(INDI::CCDChip* chip) {
+    // Runs on libindi's upload thread, which holds ccdBufferLock and has
+    // copied what it reads before taking it.
+    {
+        std::lock_guard<std::mutex> lock(headerMutex);
+        headerPending = false;
+    }
+    headerRead.notify_all();
     INDI::CCD::addFITSKeywords(chip);
-    // Runs on libindi's upload thread, which holds ccdBufferLock.
     fitsfile* fptr = *chip->fitsFilePointer();
     int status = 0;
     int x0 = imagePrm.img_x0, y0 = imagePrm.img_y0;
@@ -601,7 +663,7 @@ void KovrelCcd::deliverImage(CameraWorker::Event& e) {
     InExposure = false;
     countdown.stop();
     {
-        std::lock_guard<std::mutex> guard(ccdBufferLock);
+        const auto chip = lockChip();
         imagePrm = e.prm;
         // The FITS takes its size from the chip's frame: make it the image's.
         const int b = e.prm.binning;
@@ -618,6 +680,10 @@ void KovrelCcd::deliverImage(CameraWorker::Event& e) {
     // EXPTIME and DATE-OBS were set when the camera started: setting the
     // duration again would date the image from its arrival.
     PrimaryCCD.setExposureLeft(0);
+    if (!std::strcmp(PrimaryCCD.getImageExtension(), "fits")) {
+        std::lock_guard<std::mutex> lock(headerMutex);
+        headerPending = true;
+    }
     ExposureComplete(&PrimaryCCD);
 }
 
@@ -651,7 +717,10 @@ void KovrelCcd::handleEvent(CameraWorker::Event& e) {
         exposureStarted = true;
         exposureStart = e.time;
         // DATE-OBS: when the request left, not when the client asked.
-        PrimaryCCD.setExposureDuration(exposureSeconds);
+        {
+            const auto chip = lockChip();
+            PrimaryCCD.setExposureDuration(exposureSeconds);
+        }
         break;
     case Kind::ImageReady:
         if (e.job == exposureJob)

@@ -7,8 +7,10 @@
 #include <indiccd.h>
 #include <inditimer.h>
 
+#include <condition_variable>
 #include <map>
 #include <memory>
+#include <mutex>
 
 namespace Connection {
 class Serial;
@@ -57,7 +59,13 @@ private:
     // Refuses (Alert and a message) a number that is not finite, off its
     // element's range or, where it must be, not whole.
     bool refuseNumbers(const char* name, const double values[], char* names[], int n);
+    // Configurations saved before CCD_GAIN and CCD_OFFSET kept gain and offset
+    // in KOVREL_SETTINGS: they go to their own properties; the members left
+    // are moved to the front and counted.
+    int takeOldSettings(double values[], char* names[], int n);
     void pulse(INDI_EQ_AXIS axis, const double values[], char* names[], int n);
+    // Stops the axis's pulse; a move of it not yet sent never goes out.
+    void forgetPulse(INDI_EQ_AXIS axis);
     // Forgets the axis's pulse and shows the property in `state`, values zero.
     void endPulse(INDI_EQ_AXIS axis, IPState state);
     // At a disconnection: a pulse whose move went out ends Idle, one still
@@ -67,6 +75,10 @@ private:
     AcqPrm record() const;
     bool refuseWhileExposing();
     void applyPixelSize();
+    // libindi's upload thread copies the chip's duration, frame and binning
+    // before it takes ccdBufferLock, and reads the rest under it: they change
+    // only once it has its copies, under the lock returned.
+    std::unique_lock<std::mutex> lockChip();
 
     int wakeFd = -1;
     std::unique_ptr<CameraWorker> worker;
@@ -86,6 +98,10 @@ private:
     INDI::Timer guideTimers[2];
     // The settings of the image being delivered (FITS header), under ccdBufferLock.
     AcqPrm imagePrm;
+    // An image handed to libindi whose upload thread has not yet reached its header.
+    bool headerPending = false;
+    std::mutex headerMutex;
+    std::condition_variable headerRead;
 
     INumber gainN[1];
     INumberVectorProperty gainNP;

@@ -154,6 +154,28 @@ TEST(IndiClient, ConnectionWithConfigurationLoadKeepsEveryProperty) {
     for (const auto& [name, count] : defined)
         EXPECT_GT(s.client.members(name), 0) << name << " has no members";
     EXPECT_EQ(s.rig.log().find("no valid members"), std::string::npos) << s.rig.log();
+
+    // The earlier driver kept gain and offset among the camera's settings.
+    const std::string config = s.rig.home() + "/.indi/Kovrel CCD_config.xml";
+    ASSERT_TRUE(exists(config));
+    std::ofstream(config) << "<INDIDriver>\n"
+                             "<newNumberVector device='Kovrel CCD' name='KOVREL_SETTINGS'>\n"
+                             "  <oneNumber name='GAIN'>17</oneNumber>\n"
+                             "  <oneNumber name='OFFSET'>7</oneNumber>\n"
+                             "  <oneNumber name='TIME_BASE'>60</oneNumber>\n"
+                             "</newNumberVector>\n"
+                             "</INDIDriver>\n";
+    const std::size_t connection = s.client.updates("CONNECTION").size();
+    s.client.setSwitch("CONNECTION", "DISCONNECT");
+    ASSERT_GE(s.client.waitState("CONNECTION", IPS_IDLE, 5000, connection), 0);
+    const std::size_t settings = s.client.updates("KOVREL_SETTINGS").size();
+    ASSERT_TRUE(s.connect());
+    EXPECT_GE(s.client.waitUpdate("CCD_GAIN", saved({17}), 5000), 0);
+    EXPECT_GE(s.client.waitUpdate("CCD_OFFSET", saved({7}), 5000), 0);
+    EXPECT_GE(s.client.waitUpdate("KOVREL_SETTINGS", saved({60}), 5000, settings), 0);
+    const auto kept = s.client.updates("KOVREL_SETTINGS");
+    for (std::size_t i = settings; i < kept.size(); ++i)
+        EXPECT_NE(kept[i].state, IPS_ALERT);
 }
 
 // After a bias, the countdown of a 3 s exposure ticks a few times a second;
@@ -272,6 +294,10 @@ TEST(IndiClient, ReconnectionDuringAnExposureAnswersAtOnce) {
     const std::size_t connecting = s.client.updates("CONNECTION").size();
     EXPECT_LT(roundTrip("CONNECTION", [&] { s.client.setSwitch("CONNECTION", "CONNECT"); }), 2.0);
     EXPECT_EQ(s.client.updates("CONNECTION").back().state, IPS_BUSY);
+    // No switch on: answered with the connection as it stands.
+    EXPECT_LT(roundTrip("CONNECTION", [&] { s.client.setSwitch("CONNECTION", ""); }), 2.0);
+    EXPECT_EQ(s.client.updates("CONNECTION").back().state, IPS_BUSY);
+    EXPECT_EQ(s.client.updates("CONNECTION").back().values, (std::vector<double>{1, 0}));
     EXPECT_LT(roundTrip("POLLING_PERIOD",
                         [&] { s.client.setNumber("POLLING_PERIOD", "PERIOD_MS", 900); }),
               2.0);
@@ -330,10 +356,32 @@ TEST(IndiClient, PixelSizeKeepsTheWindowAndGainReachesTheCamera) {
 }
 
 // A pulse too short for one move unit completes at once and sends nothing;
-// the pulses after it go the way their property says.
+// the pulses after it go the way their property says. A pulse replaced or
+// ended while its move waits behind an image transfer never reaches the mount.
 TEST(IndiClient, EveryPulseCompletesAndGoesItsOwnWay) {
-    Session s;
+    Session s({"--rate", "80000"}); // the image below takes 4 s to arrive
     ASSERT_TRUE(s.connect());
+    s.client.setNumbers("CCD_BINNING", {{"HOR_BIN", 4}, {"VER_BIN", 4}});
+    s.client.setNumber("CCD_EXPOSURE", "CCD_EXPOSURE_VALUE", 0.1);
+    ASSERT_TRUE(waitForLog(s.simLog, "sending", 10000));
+    const auto pulse = [&](const char* property, const char* element, double ms) {
+        const std::size_t from = s.client.updates(property).size();
+        s.client.setNumbers(property, {{element, ms}});
+        return s.client.waitState(property, ms > 0 ? IPS_BUSY : IPS_IDLE, 5000, from);
+    };
+    ASSERT_GE(pulse("TELESCOPE_TIMED_GUIDE_WE", "TIMED_GUIDE_W", 100), 0);
+    const long east = pulse("TELESCOPE_TIMED_GUIDE_WE", "TIMED_GUIDE_E", 50);
+    ASSERT_GE(east, 0);
+    ASSERT_GE(pulse("TELESCOPE_TIMED_GUIDE_NS", "TIMED_GUIDE_N", 100), 0);
+    EXPECT_GE(pulse("TELESCOPE_TIMED_GUIDE_NS", "TIMED_GUIDE_N", 0), 0);
+    ASSERT_TRUE(s.client.waitImages(1, 30000));
+    EXPECT_GE(s.client.waitState("TELESCOPE_TIMED_GUIDE_WE", IPS_IDLE, 5000, east + 1), 0);
+    ASSERT_TRUE(waitForLog(s.simLog, "move first axis +50", 5000));
+    const auto lines = logLines(s.simLog);
+    EXPECT_GT(find(lines, "move first axis +50"), find(lines, "image 1: sent"))
+        << "the moves waited for the end of the transfer";
+    EXPECT_TRUE(s.simLines("move second axis").empty()) << "ended before it went out";
+
     std::size_t from = s.client.updates("TELESCOPE_TIMED_GUIDE_WE").size();
     s.client.setNumber("TELESCOPE_TIMED_GUIDE_WE", "TIMED_GUIDE_W", 0.4);
     ASSERT_GE(s.client.waitState("TELESCOPE_TIMED_GUIDE_WE", IPS_IDLE, 5000, from), 0);
@@ -347,7 +395,7 @@ TEST(IndiClient, EveryPulseCompletesAndGoesItsOwnWay) {
         ASSERT_GE(s.client.waitState("TELESCOPE_TIMED_GUIDE_WE", IPS_IDLE, 5000, busy + 1), 0);
     }
     EXPECT_EQ(s.simLines("move first axis +250").size(), 3u);
-    EXPECT_TRUE(s.simLines("move first axis -").empty());
+    EXPECT_TRUE(s.simLines("move first axis -").empty()) << "the west pulse was replaced";
 }
 
 // Only a serial terminal is ever opened; every number is checked before it
