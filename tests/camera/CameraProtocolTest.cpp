@@ -345,6 +345,8 @@ TEST_F(CameraProtocolTest, ImageTransferLimitIsExposurePlusSixtySeconds) {
         unsigned short px = 0;
         EXPECT_EQ(cp::readImage(1, 1, 1, &px, c.exposure), c.result);
         EXPECT_EQ(watcher.seen().size(), c.result == 2 ? 1u : 0u);
+        SerialLink::setPort(&port);
+        SerialLink::setClock(&clock);
     }
 }
 

@@ -184,8 +184,10 @@ TEST(MountModel, GuidingWithMatchingSettingsHoldsADriftingStar) {
             const auto ex = static_cast<float>(o.x), ey = static_cast<float>(o.y);
             const float d1 = ex * std::cos(theta) + ey * std::sin(theta);
             const float d2 = ex * std::sin(theta) - ey * std::cos(theta);
-            auto m1 = static_cast<int>(-(d1 * gain));
-            auto m2 = static_cast<int>(-(d2 * gain));
+            // A move frame carries at most 16 bits; the diverging case would
+            // otherwise overflow the conversion.
+            auto m1 = static_cast<int>(std::clamp(-(d1 * gain), -32767.0, 32767.0));
+            auto m2 = static_cast<int>(std::clamp(-(d2 * gain), -32767.0, 32767.0));
             if (c.invert2)
                 m2 = 1 - m2;
             if (m1 > 0)
