@@ -8,11 +8,12 @@
 namespace kovrel_indi {
 
 const char* applyWindow(const SensorWindow& window, AcqPrm& prm) {
-    const int b = window.binning;
-    if (b < 1 || b > 4 || window.x < 0 || window.y < 0)
+    // The binning and the size are judged by windowProblem, as everywhere.
+    const int b = std::max(window.binning, 1);
+    if (window.x < 0 || window.y < 0)
         return "Origine non valide";
     AcqPrm next = prm;
-    next.binning = b;
+    next.binning = window.binning;
     next.img_w = window.width / b;
     next.img_h = window.height / b;
     next.img_x0 = window.x / b;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,11 +13,17 @@
 namespace {
 
 pid_t spawn(std::vector<std::string> args, int keepFd = -1) {
+    const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid != 0)
         return pid;
     // Its own group, so that a test killed mid-run takes no signal meant for it.
     ::setsid();
+    // Ended with the test even when it dies without its destructors: left
+    // running, it would hold ctest's output pipe open until ctest's timeout.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent)
+        ::_exit(0);
     for (int fd = 3; fd < 256; ++fd)
         if (fd != keepFd)
             ::close(fd);

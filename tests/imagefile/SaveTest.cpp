@@ -10,7 +10,9 @@
 #include <QStringList>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
@@ -222,13 +224,29 @@ public:
                 fs::copy_file(mapped, root_ / "lib" / mapped.filename(),
                               fs::copy_options::skip_existing, ec);
         }
+        // A sanitizer build names a leak suppressions file in the checkout:
+        // the copy's run reads its own.
+        if (const char* lsan = std::getenv("LSAN_OPTIONS")) {
+            lsanOptions_ = lsan;
+            const std::string key = "suppressions=";
+            if (const auto at = lsanOptions_.find(key); at != std::string::npos) {
+                const auto from = at + key.size();
+                const auto to = std::min(lsanOptions_.find(':', from), lsanOptions_.size());
+                const fs::path copy = root_ / "lsan-suppressions";
+                fs::copy_file(lsanOptions_.substr(from, to - from), copy, ec);
+                lsanOptions_.replace(from, to - from, copy.string());
+            }
+        }
         for (const auto& e : fs::recursive_directory_iterator(root_, ec))
-            fs::permissions(e.path(), fs::perms::all, ec);
+            fs::permissions(e.path(),
+                            fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                fs::perms::others_read | fs::perms::others_exec,
+                            ec);
         fs::permissions(root_,
                         fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                             fs::perms::others_read | fs::perms::others_exec,
                         ec);
-        fs::permissions(root_ / "tmp", fs::perms::sticky_bit, fs::perm_options::add, ec);
+        fs::permissions(root_ / "tmp", fs::perms::all | fs::perms::sticky_bit, ec);
         ready_ = fs::exists(program()) && fs::exists(root_ / "tmp");
     }
     ~RunnableByAnyone() {
@@ -240,7 +258,7 @@ public:
     std::filesystem::path program() const { return root_ / "test"; }
     // env arguments that run the copy with its libraries and temporary folder.
     QStringList command() const {
-        return {QStringLiteral("env"),
+        return {QStringLiteral("env"), QString::fromStdString("LSAN_OPTIONS=" + lsanOptions_),
                 QString::fromStdString("LD_LIBRARY_PATH=" + (root_ / "lib").string()),
                 QString::fromStdString("TMPDIR=" + (root_ / "tmp").string()),
                 QString::fromStdString(program().string())};
@@ -248,6 +266,7 @@ public:
 
 private:
     std::filesystem::path root_;
+    std::string lsanOptions_;
     bool ready_ = false;
 };
 

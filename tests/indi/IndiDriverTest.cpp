@@ -46,7 +46,9 @@ TEST(KovrelMapping, WindowsExposuresAndPulses) {
         {{1000, 0, 640, 512, 1}, "Origine non valide", 0, 0, 0, 0},
         {{0, 0, 1281, 1024, 1}, "Taille non valide", 0, 0, 0, 0},
         {{0, 0, 3, 3, 4}, "Taille non valide", 0, 0, 0, 0},
-        {{0, 0, 1280, 1024, 5}, "Origine non valide", 0, 0, 0, 0},
+        {{0, 0, 1280, 1024, 5}, "Taille non valide", 0, 0, 0, 0},
+        {{0, 0, 1280, 1024, 0}, "Taille non valide", 0, 0, 0, 0},
+        {{-1, 0, 640, 512, 1}, "Origine non valide", 0, 0, 0, 0},
     };
     for (const WindowCase& c : windows) {
         AcqPrm p;

@@ -1,15 +1,15 @@
 #pragma once
 
 #include "FrameDecoder.h"
+#include "SensorWindow.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 
-// Sensor the driver addresses: a full frame is 1280 x 1024. Register windows
-// start 8 columns and 16 rows into the chip (its masked border).
-constexpr int kSensorWidth = 1280;
-constexpr int kSensorHeight = 1024;
+// Sensor the driver addresses: a full frame is kSensorWidth x kSensorHeight.
+// Register windows start 8 columns and 16 rows into the chip (its masked
+// border).
 constexpr int kColumnMargin = 8;
 constexpr int kRowMargin = 16;
 
