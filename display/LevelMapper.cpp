@@ -206,9 +206,18 @@ inline std::uint16_t quarterSum(std::uint16_t a, std::uint16_t b, std::uint16_t 
 // are interleaved. Short loops keep the vector registers enough for each.
 constexpr int kChunk = 128;
 
+// The channels' interleaving needs byte shuffles the x86-64 baseline lacks:
+// the same loops are also built for AVX2 and picked at load time.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define ZERMIC_PLAIN_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define ZERMIC_PLAIN_CLONES
+#endif
+
 template <bool OddRow>
-void convertRampRow(const GreyRamp& ramp, const unsigned short* mid, std::ptrdiff_t width,
-                    std::ptrdiff_t end, std::uint8_t* out) {
+ZERMIC_PLAIN_CLONES void convertRampRow(const GreyRamp& ramp, const unsigned short* mid,
+                                        std::ptrdiff_t width, std::ptrdiff_t end,
+                                        std::uint8_t* out) {
     const GreyRamp r = ramp;
     const unsigned short* above = mid - width;
     const unsigned short* below = mid + width;
@@ -242,17 +251,8 @@ void convertRampRow(const GreyRamp& ramp, const unsigned short* mid, std::ptrdif
             green[i] = r.clampedLevel(std::uint16_t(x1[i] + x2[i]));
         for (int i = 0; i < n; ++i)
             red[i] = r.clampedLevel(std::uint16_t(x2[i] + x3[i]));
-        // One four-byte store per pixel, its last byte overwritten by the
-        // next pixel; the row's last pixel takes three single bytes, so that
-        // nothing past the converted columns is touched.
         std::uint8_t* o = out + 3 * first;
-        const int whole = first + n < end ? n : n - 1;
-        for (int i = 0; i < whole; ++i) {
-            const std::uint32_t bgr =
-                blue[i] | std::uint32_t(green[i]) << 8 | std::uint32_t(red[i]) << 16;
-            std::memcpy(o + 3 * i, &bgr, sizeof bgr);
-        }
-        for (int i = whole; i < n; ++i) {
+        for (int i = 0; i < n; ++i) {
             o[3 * i] = blue[i];
             o[3 * i + 1] = green[i];
             o[3 * i + 2] = red[i];
